@@ -1,0 +1,5 @@
+#include "accounts/frmEditPwd.h"
+
+TEditPwdFrm::TEditPwdFrm(QWidget* parent) : TWorkPage(parent) { setObjectName(QStringLiteral("TEditPwdFrm")); }
+
+void TEditPwdFrm::InitPage() {}

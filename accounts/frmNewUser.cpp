@@ -1,0 +1,3 @@
+#include "accounts/frmNewUser.h"
+
+bool ShowNewUserDialog(const QString&, int) { return false; }

@@ -1,0 +1,5 @@
+#pragma once
+
+#include <QString>
+
+bool ShowNewUserDialog(const QString& parentName, int parentGrade);

@@ -1,0 +1,3 @@
+#include "app/frmLogin.h"
+
+bool ShowLoginDialog() { return false; }

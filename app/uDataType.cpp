@@ -1,0 +1,16 @@
+#include "app/uDataType.h"
+
+TPara Para;
+
+QString TrimCtl(const QString& s)
+{
+    qsizetype b = 0;
+    qsizetype e = s.size();
+    while (b < e && s.at(b).unicode() <= 32)
+        ++b;
+    while (e > b && s.at(e - 1).unicode() <= 32)
+        --e;
+    if (b == 0 && e == s.size())
+        return s;
+    return s.mid(b, e - b);
+}

@@ -1,0 +1,9 @@
+#include "app/uPageHost.h"
+
+TPageHost* PageHost = nullptr;
+
+void HostRefreshBalance()
+{
+    if (PageHost)
+        PageHost->RefreshBalance();
+}

@@ -1,0 +1,3 @@
+#include "app/uWorkPage.h"
+
+TWorkPage::TWorkPage(QWidget* parent) : QWidget(parent) {}

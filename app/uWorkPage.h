@@ -1,0 +1,15 @@
+#pragma once
+// Base of the four work pages hosted by the main window.
+
+#include <QWidget>
+
+class TWorkPage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TWorkPage(QWidget* parent = nullptr);
+    // Called once by the main window right after it created the page.
+    virtual void InitPage() {}
+    // Called by the main window after every later successful login.
+    virtual void AfterLogin() {}
+};

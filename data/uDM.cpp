@@ -1,0 +1,598 @@
+#include "data/uDM.h"
+
+#include "app/uUi.h"
+
+#include <QHash>
+#include <QLocale>
+#include <QSqlRecord>
+#include <atomic>
+#include <cmath>
+#include <limits>
+
+TDM* DM = nullptr;
+
+namespace {
+
+std::atomic<int> g_connCounter{0};
+
+const QString kConnectFailed = QStringLiteral("网络异常，数据库连接失败");
+const QString kConnectCaption = QStringLiteral("连接异常");
+const QString kInvalidLogin = QStringLiteral("用户名或密码无效");
+const QString kNotConnected = QStringLiteral("数据库连接异常");
+
+bool isIdentStart(QChar c) { return c.isLetter() || c == QLatin1Char('_'); }
+bool isIdentChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
+
+// Placeholder names of a statement, keyed by their lower-case form, with the
+// spelling the statement uses (Qt binds names case-sensitively).
+QHash<QString, QString> placeholders(const QString& sql)
+{
+    QHash<QString, QString> out;
+    QChar quote;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql.at(i);
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
+            else if (c == QLatin1Char('\\') && quote != QLatin1Char('`'))
+                ++i;
+            continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            quote = c;
+        } else if (c == QLatin1Char(':') && i + 1 < sql.size() && isIdentStart(sql.at(i + 1))) {
+            qsizetype j = i + 1;
+            while (j < sql.size() && isIdentChar(sql.at(j)))
+                ++j;
+            const QString name = sql.mid(i + 1, j - i - 1);
+            out.insert(name.toLower(), name);
+            i = j - 1;
+        }
+    }
+    return out;
+}
+
+bool isConnectionLost(const QSqlError& e)
+{
+    const QString code = e.nativeErrorCode();
+    return code == QLatin1String("2006") || code == QLatin1String("2013") || code == QLatin1String("2055") ||
+           code == QLatin1String("4031");
+}
+
+} // namespace
+
+TDM::TDM() : connName_(QStringLiteral("conn%1").arg(g_connCounter.fetch_add(1)))
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connName_);
+    db.setHostName(host_);
+    db.setPort(port_);
+    db.setUserName(QString::fromLatin1(DbUser));
+    db.setPassword(QString::fromLatin1(DbPassword));
+    db.setDatabaseName(QString::fromLatin1(DbName));
+    // Found rows: an update that leaves a value as it was still counts its row.
+    // Read and write time-outs keep a hung server from blocking the window for good.
+    db.setConnectOptions(QStringLiteral(
+        "MYSQL_OPT_CONNECT_TIMEOUT=15;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_WRITE_TIMEOUT=60;CLIENT_FOUND_ROWS"));
+}
+
+TDM::~TDM()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(connName_, false);
+        if (db.isOpen())
+            db.close();
+    }
+    QSqlDatabase::removeDatabase(connName_);
+}
+
+QSqlDatabase TDM::conn() const { return QSqlDatabase::database(connName_, false); }
+
+void TDM::SetServer(const QString& host, int port)
+{
+    if (host == host_ && port == port_)
+        return;
+    host_ = host;
+    port_ = port;
+    Close();
+}
+
+void TDM::Close()
+{
+    QSqlDatabase db = conn();
+    if (db.isOpen())
+        db.close();
+}
+
+void TDM::noteError(const QSqlError& e)
+{
+    lastError_ = e;
+    if (isConnectionLost(e))
+        Close(); // the next EnsureConnected opens a fresh connection
+}
+
+bool TDM::EnsureConnected()
+{
+    QSqlDatabase db = conn();
+    bool ok = db.isValid();
+    if (ok) {
+        // Equal values leave an open connection as it is.
+        if (db.hostName() != host_ || db.port() != port_) {
+            db.close();
+            db.setHostName(host_);
+            db.setPort(port_);
+        }
+        if (db.isOpen()) {
+            // An open handle may stand for a connection the server has dropped.
+            QSqlQuery ping(db);
+            if (!ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError()))
+                db.close();
+        }
+        if (!db.isOpen() && !db.open())
+            lastError_ = db.lastError();
+        ok = db.isOpen();
+    }
+    if (!ok)
+        ShowMessage(kConnectFailed, kConnectCaption, TMsgIcon::Error);
+    return ok;
+}
+
+bool TDM::IsConnected() const { return conn().isOpen(); }
+
+bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlError* err)
+{
+    auto fail = [&](const QSqlError& e) {
+        noteError(e);
+        if (err)
+            *err = e;
+        return false;
+    };
+    if (!q.prepare(sql))
+        return fail(q.lastError());
+    const QHash<QString, QString> names = placeholders(sql);
+    for (const TSqlParam& p : params) {
+        const auto it = names.constFind(p.name.toLower());
+        if (it == names.constEnd())
+            return fail(QSqlError(QStringLiteral("parameter %1 not found").arg(p.name), QString(),
+                                  QSqlError::StatementError));
+        q.bindValue(QLatin1Char(':') + it.value(), p.value);
+    }
+    // A placeholder without a value would silently go out as NULL.
+    for (auto it = names.constBegin(); it != names.constEnd(); ++it) {
+        bool given = false;
+        for (const TSqlParam& p : params)
+            given = given || p.name.toLower() == it.key();
+        if (!given)
+            return fail(QSqlError(QStringLiteral("parameter %1 has no value").arg(it.value()), QString(),
+                                  QSqlError::StatementError));
+    }
+    if (!q.exec())
+        return fail(q.lastError());
+    return true;
+}
+
+bool TDM::ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError* err)
+{
+    QSqlQuery q(conn());
+    return Exec(q, sql, params, err);
+}
+
+bool TDM::TryExecuteSql(const QString& sql, const TSqlParams& params) { return ExecuteSql(sql, params); }
+
+bool TDM::NextSubmitId(int& id)
+{
+    EnsureConnected();
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select seq('one')")) || !q.next())
+        return false;
+    id = q.value(0).toInt();
+    return true;
+}
+
+bool TDM::GetServerTime(QDateTime& now, QSqlError* err)
+{
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select now();"), {}, err))
+        return false;
+    if (!q.next()) {
+        if (err)
+            *err = QSqlError(QStringLiteral("no server time"), QString(), QSqlError::UnknownError);
+        return false;
+    }
+    now = q.value(0).toDateTime();
+    return true;
+}
+
+QStringList CommaTextItems(const QString& list)
+{
+    QStringList items;
+    const qsizetype n = list.size();
+    auto isSep = [](QChar c) { return c.unicode() >= 1 && c.unicode() <= 32; };
+    qsizetype i = 0;
+    while (i < n && isSep(list.at(i)))
+        ++i;
+    if (i >= n)
+        return items;
+    for (;;) {
+        QString item;
+        if (i < n && list.at(i) == QLatin1Char('"')) {
+            ++i;
+            while (i < n) {
+                if (list.at(i) == QLatin1Char('"')) {
+                    if (i + 1 < n && list.at(i + 1) == QLatin1Char('"')) {
+                        item += QLatin1Char('"');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                item += list.at(i++);
+            }
+        } else {
+            const qsizetype b = i;
+            while (i < n && list.at(i) != QLatin1Char(',') && !isSep(list.at(i)))
+                ++i;
+            item = list.mid(b, i - b);
+        }
+        items << item;
+        while (i < n && isSep(list.at(i)))
+            ++i;
+        if (i >= n)
+            break;
+        if (list.at(i) == QLatin1Char(',')) {
+            ++i;
+            if (i >= n) {
+                items << QString(); // a comma at the very end adds an empty item
+                break;
+            }
+            while (i < n && isSep(list.at(i)))
+                ++i;
+            if (i >= n) {
+                items << QString();
+                break;
+            }
+        }
+    }
+    return items;
+}
+
+bool TDM::IsInCommaList(const QString& value, const QString& list)
+{
+    const QStringList items = CommaTextItems(list);
+    for (const QString& item : items)
+        if (QString::compare(item, value, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+bool TDM::SameTextOrEmpty(const QString& text, const QString& other)
+{
+    if (text.isEmpty())
+        return true;
+    if (text.size() != other.size())
+        return false;
+    auto fold = [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= u'a' && u <= u'z') ? char16_t(u - 32) : u;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (fold(text.at(i)) != fold(other.at(i)))
+            return false;
+    return true;
+}
+
+qint64 TDM::BalanceValue(const QVariant& v)
+{
+    if (v.isNull())
+        return 0;
+    switch (v.metaType().id()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::Long:
+    case QMetaType::Short:
+        return v.toLongLong();
+    case QMetaType::ULongLong: {
+        const qulonglong u = v.toULongLong();
+        return u > qulonglong(std::numeric_limits<qint64>::max()) ? std::numeric_limits<qint64>::max()
+                                                                  : qint64(u);
+    }
+    default:
+        break;
+    }
+    bool ok = false;
+    const QString text = v.toString();
+    const qint64 whole = text.toLongLong(&ok);
+    if (ok)
+        return whole;
+    const double d = std::trunc(v.toDouble());
+    if (!std::isfinite(d))
+        return 0;
+    if (d >= 9.2233720368547758e18)
+        return std::numeric_limits<qint64>::max();
+    if (d <= -9.2233720368547758e18)
+        return std::numeric_limits<qint64>::min();
+    return qint64(d);
+}
+
+// --- customer account queries ---
+
+void TDM::LoadSystemParameters(TPara& para)
+{
+    para.DefaultLimitRate = 90;
+    para.Notice = QStringLiteral("欢迎使用本系统");
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select * from sysPara")))
+        return;
+    const QSqlRecord rec = q.record();
+    const int nameCol = rec.indexOf(QStringLiteral("name"));
+    const int valueCol = rec.indexOf(QStringLiteral("value"));
+    if (nameCol < 0 || valueCol < 0)
+        return;
+    auto is = [](const QString& a, const char* b) {
+        return QString::compare(a, QLatin1String(b), Qt::CaseInsensitive) == 0;
+    };
+    while (q.next()) {
+        const QString name = q.value(nameCol).toString();
+        const QString value = q.value(valueCol).toString();
+        if (is(name, "defaultlimitrate")) {
+            const QString t = value.trimmed();
+            bool ok = false;
+            double d = QLocale::c().toDouble(t, &ok);
+            if (!ok)
+                d = QLocale::system().toDouble(t, &ok);
+            para.DefaultLimitRate = (ok && std::isfinite(d)) ? d : 90;
+        } else if (is(name, "bookingNotice")) {
+            para.BookingNotice = value;
+        } else if (is(name, "customerNotice")) {
+            para.Notice = value;
+        } else if (is(name, "softerVer")) {
+            para.ServerVersion = value;
+            para.VersionMessage =
+                QStringLiteral("当前程序版本【%1】已不再使用，请联系客服获取新版本").arg(ClientVersion);
+        }
+    }
+    if (q.lastError().isValid())
+        noteError(q.lastError());
+}
+
+bool TDM::VerifyLogin(const QString& name, const QString& password, QString& message)
+{
+    message = kInvalidLogin;
+    EnsureConnected();
+    if (!IsConnected()) {
+        message = kNotConnected;
+        return false;
+    }
+    LoadSystemParameters(Para);
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select * from customers where customername=:customername"),
+              {{QStringLiteral("customername"), name}}))
+        return false;
+    if (!q.next())
+        return false;
+    if (q.value(QStringLiteral("password")).toString() != password)
+        return false;
+    Para.Grade = q.value(QStringLiteral("customerGrade")).toInt();
+    Para.CompanyId = q.value(QStringLiteral("companyId")).toString();
+    return true;
+}
+
+bool TDM::CustomerExists(const QString& name)
+{
+    EnsureConnected();
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select customername from customers where customername=:customername"),
+              {{QStringLiteral("customername"), name}}))
+        return true; // when the test cannot run, the name counts as taken
+    return q.next();
+}
+
+bool TDM::ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
+{
+    EnsureConnected();
+    QString matchedId;
+    {
+        // Only the rows of that name (the column compares without letter case);
+        // the comparisons below still decide, and the last matching row wins.
+        QSqlQuery q(conn());
+        if (!Exec(q, QStringLiteral("select customerid,customername,password from customers "
+                                    "where customername=:customername"),
+                  {{QStringLiteral("customername"), name}}))
+            return false;
+        while (q.next()) {
+            if (QString::compare(q.value(1).toString(), name, Qt::CaseInsensitive) == 0 &&
+                QString::compare(q.value(2).toString(), oldPassword, Qt::CaseInsensitive) == 0)
+                matchedId = q.value(0).toString();
+        }
+    }
+    if (matchedId.isEmpty())
+        return false;
+    bool ok = false;
+    const int id = matchedId.toInt(&ok);
+    if (!ok)
+        return false;
+    QSqlQuery u(conn());
+    return Exec(u, QStringLiteral("update customers set password=:password where customerid=:customerid"),
+                {{QStringLiteral("password"), newPassword}, {QStringLiteral("customerid"), id}});
+}
+
+bool TDM::lookupBalance(const QString& name, qint64& balance)
+{
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select smscount from customers where customername=:customername"),
+              {{QStringLiteral("customername"), name}}))
+        return false;
+    if (!q.next())
+        return false;
+    balance = BalanceValue(q.value(0));
+    return true;
+}
+
+qint64 TDM::GetBalance(const QString& name)
+{
+    EnsureConnected();
+    qint64 balance = 0;
+    if (!lookupBalance(name, balance))
+        return 0;
+    return balance;
+}
+
+bool TDM::TryGetBalance(const QString& name, qint64& balance)
+{
+    EnsureConnected();
+    qint64 value = 0;
+    if (!lookupBalance(name, value))
+        return false;
+    balance = value;
+    return true;
+}
+
+bool TDM::GetLimitRate(const QString& name, int& rate)
+{
+    rate = 0;
+    EnsureConnected();
+    if (!IsConnected())
+        return false;
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select limitrate from customers where customername=:customername"),
+              {{QStringLiteral("customername"), name}}))
+        return false;
+    if (!q.next())
+        return false;
+    rate = q.value(0).toInt();
+    return true;
+}
+
+// --- balance transactions ---
+
+bool TDM::SubmitBatch(TSmsRec batch)
+{
+    if (!IsConnected())
+        EnsureConnected();
+    int id = 0;
+    if (!NextSubmitId(id))
+        return false;
+    QDateTime now;
+    if (!GetServerTime(now))
+        return false;
+    QDateTime appoint;
+    if (!batch.AppointTime.isEmpty()) {
+        appoint = QDateTime::fromString(batch.AppointTime, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        if (!appoint.isValid())
+            return false;
+    }
+    if (batch.PhoneCount < 0 || batch.MsgCount < 0 || batch.PhoneCount > std::numeric_limits<int>::max())
+        return false;
+    const qint64 cost = batch.PhoneCount * qint64(batch.MsgCount);
+
+    QSqlDatabase db = conn();
+    if (!db.transaction()) {
+        noteError(db.lastError());
+        return false;
+    }
+    auto abort = [&]() {
+        db.rollback(); // a failing rollback (connection gone) changes nothing more
+        return false;
+    };
+    {
+        // The balance is lowered only where it covers the cost.
+        const QString c = QString::number(cost);
+        QSqlQuery q(db);
+        if (!Exec(q,
+                  QStringLiteral("update customers set smscount=smscount-") + c +
+                      QStringLiteral(" where customername=:customername and smscount>=") + c,
+                  {{QStringLiteral("customername"), batch.CustomerName}}) ||
+            q.numRowsAffected() < 1)
+            return abort();
+    }
+    {
+        QSqlQuery ins(db);
+        TSqlParams p;
+        p << TSqlParam{QStringLiteral("submitid"), id} << TSqlParam{QStringLiteral("phones"), batch.PhonesText}
+          << TSqlParam{QStringLiteral("testPhones"), batch.TestPhonesText}
+          << TSqlParam{QStringLiteral("content"), batch.Content};
+        QString sql;
+        if (!batch.AppointTime.isEmpty()) {
+            sql = QStringLiteral("insert into submit(submitid,phones,testPhones,content,appointtime,customername,"
+                                 "submittime,phonecount,msgcount) values(:submitid,:phones,:testPhones,:content,"
+                                 ":appointtime,:customerName,:submittime,:phonecount,:msgcount)");
+            p << TSqlParam{QStringLiteral("appointtime"), appoint};
+        } else {
+            sql = QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,submittime,"
+                                 "phonecount,msgcount) values(:submitid,:phones,:testPhones,:content,"
+                                 ":customerName,:submittime,:phonecount,:msgcount)");
+        }
+        p << TSqlParam{QStringLiteral("customerName"), batch.CustomerName}
+          << TSqlParam{QStringLiteral("submittime"), now}
+          << TSqlParam{QStringLiteral("phonecount"), int(batch.PhoneCount)}
+          << TSqlParam{QStringLiteral("msgcount"), batch.MsgCount};
+        if (!Exec(ins, sql, p))
+            return abort();
+    }
+    if (!db.commit()) {
+        noteError(db.lastError());
+        return abort();
+    }
+    return true;
+}
+
+bool TDM::Recharge(const QString& contributor, const QString& customer, int amount)
+{
+    if (!IsConnected())
+        EnsureConnected();
+    QDateTime now;
+    if (!GetServerTime(now))
+        return false;
+    qint64 remain = 0;
+    {
+        QSqlQuery q(conn());
+        if (!Exec(q, QStringLiteral("select smsCount from customers where customername=:customername"),
+                  {{QStringLiteral("customername"), customer}}) ||
+            !q.next())
+            return false;
+        remain = BalanceValue(q.value(0));
+    }
+    const qint64 amt = amount;
+    const QString a = QString::number(amt);
+    // The side that gives credit is changed only where its balance covers the amount.
+    const QString giverCover = QStringLiteral(" and smscount>=") + QString::number(amt < 0 ? -amt : amt);
+    QSqlDatabase db = conn();
+    if (!db.transaction()) {
+        noteError(db.lastError());
+        return false;
+    }
+    auto abort = [&]() {
+        db.rollback();
+        return false;
+    };
+    auto update = [&](const QString& sql, const QString& name) {
+        QSqlQuery q(db);
+        return Exec(q, sql, {{QStringLiteral("customername"), name}}) && q.numRowsAffected() >= 1;
+    };
+    if (!update(QStringLiteral("update customers set smscount=smscount-") + a +
+                    QStringLiteral(" where customername=:customername") + (amt > 0 ? giverCover : QString()),
+                contributor))
+        return abort();
+    if (!update(QStringLiteral("update customers set smscount=smscount+") + a +
+                    QStringLiteral(" where customername=:customername") + (amt < 0 ? giverCover : QString()),
+                customer))
+        return abort();
+    {
+        QSqlQuery ins(db);
+        if (!Exec(ins,
+                  QStringLiteral("insert into charge(customername,remainWhenCharge,chargePoint,contributor,chargeTime)"
+                                 " values(:customername,:remainWhenCharge,:chargePoint,:contributor,:chargeTime)"),
+                  {{QStringLiteral("customername"), customer},
+                   {QStringLiteral("remainWhenCharge"), remain},
+                   {QStringLiteral("chargePoint"), amount},
+                   {QStringLiteral("contributor"), contributor},
+                   {QStringLiteral("chargeTime"), now}}))
+            return abort();
+    }
+    if (!db.commit()) {
+        noteError(db.lastError());
+        return abort();
+    }
+    return true;
+}

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Runs a MariaDB server of the project's own, in a data folder of its own.
+#
+#   dbserver.sh exec  DIR PORT [mariadbd options...]
+#       initialises DIR on first use, then becomes the server (exec), listening
+#       on 127.0.0.1:PORT and on the socket DIR/sock. Start it in the background.
+#   dbserver.sh setup DIR [--demo]
+#       waits until the server of DIR answers, then, once per data folder,
+#       creates the accounts (root / 604918 on 127.0.0.1 and localhost), the
+#       database "sms" from db/schema.sql and, with --demo, the demo content.
+#   dbserver.sh stop  DIR
+#       stops the server of DIR by the PID it wrote, and waits for it to end.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/.." && pwd)
+password=604918
+
+cmd=${1:-}
+dir=${2:-}
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 exec|setup|stop DIR ..." >&2; exit 2; }
+mkdir -p "$dir"
+dir=$(cd "$dir" && pwd)
+
+case "$cmd" in
+exec)
+  port=${3:?port}
+  shift 3
+  if [ ! -d "$dir/data/mysql" ]; then
+    mkdir -p "$dir/data"
+    mariadb-install-db --no-defaults --datadir="$dir/data" --user=root \
+      --auth-root-authentication-method=normal --skip-test-db \
+      --innodb-log-file-size=8M >"$dir/install.log" 2>&1
+  fi
+  exec mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --pid-file="$dir/pid" \
+    --port="$port" --bind-address=127.0.0.1 --user=root --skip-log-bin --skip-name-resolve \
+    --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
+    --max-allowed-packet=256M --innodb-log-file-size=8M --innodb-buffer-pool-size=256M \
+    --innodb-flush-log-at-trx-commit=2 --log-error="$dir/error.log" "$@"
+  ;;
+setup)
+  demo=${3:-}
+  ready=""
+  for _ in $(seq 1 300); do
+    if mariadb --no-defaults --socket="$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 ||
+       mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" -e 'select 1' >/dev/null 2>&1; then
+      ready=1
+      break
+    fi
+    sleep 0.05
+  done
+  [ -n "$ready" ] || { echo "database server in $dir did not start:" >&2; tail -20 "$dir/error.log" >&2 || true; exit 1; }
+  if [ ! -f "$dir/schema.done" ]; then
+    mariadb --no-defaults --socket="$dir/sock" -uroot <<SQL
+ALTER USER 'root'@'localhost' IDENTIFIED BY '$password';
+CREATE USER IF NOT EXISTS 'root'@'127.0.0.1';
+ALTER USER 'root'@'127.0.0.1' IDENTIFIED BY '$password';
+GRANT ALL PRIVILEGES ON *.* TO 'root'@'127.0.0.1' WITH GRANT OPTION;
+FLUSH PRIVILEGES;
+SQL
+    mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" <"$root/db/schema.sql"
+    if [ "$demo" = "--demo" ]; then
+      mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" <"$root/db/demo.sql"
+    fi
+    touch "$dir/schema.done"
+  fi
+  ;;
+stop)
+  if [ -f "$dir/pid" ]; then
+    pid=$(cat "$dir/pid")
+    if kill "$pid" 2>/dev/null; then
+      for _ in $(seq 1 200); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    fi
+  fi
+  ;;
+*)
+  echo "unknown command $cmd" >&2; exit 2 ;;
+esac

@@ -1,0 +1,4 @@
+#include "send/frmInputPhone.h"
+
+bool InputPhones(QStringList*&) { return false; }
+bool InputTestPhones(QStringList*&) { return false; }

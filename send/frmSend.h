@@ -1,0 +1,11 @@
+#pragma once
+
+#include "app/uWorkPage.h"
+
+class TSendFrm : public TWorkPage
+{
+    Q_OBJECT
+public:
+    explicit TSendFrm(QWidget* parent = nullptr);
+    void InitPage() override;
+};

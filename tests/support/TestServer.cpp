@@ -1,0 +1,158 @@
+#include "tests/support/TestServer.h"
+
+#include <QDir>
+#include <QSqlError>
+#include <QTcpServer>
+#include <QThread>
+#include <atomic>
+#include <signal.h>
+#include <sys/prctl.h>
+
+namespace {
+std::atomic<int> g_adminCounter{0};
+
+int freePort()
+{
+    QTcpServer s;
+    if (!s.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0))
+        return 0;
+    return s.serverPort();
+}
+
+QString script() { return QStringLiteral(SMS_SOURCE_DIR "/scripts/dbserver.sh"); }
+} // namespace
+
+TestServer::TestServer(QStringList extraArgs)
+    : extraArgs_(std::move(extraArgs)), adminName_(QStringLiteral("testadmin%1").arg(g_adminCounter++))
+{
+}
+
+TestServer::~TestServer()
+{
+    stop();
+    QSqlDatabase::removeDatabase(adminName_);
+}
+
+QString TestServer::dir() const { return tmp_ ? tmp_->path() : QString(); }
+
+bool TestServer::running() const { return proc_ && proc_->state() != QProcess::NotRunning; }
+
+bool TestServer::start()
+{
+    if (running())
+        return true;
+    if (!tmp_) {
+        tmp_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dbsrv-XXXXXX"));
+        if (!tmp_->isValid()) {
+            error_ = QStringLiteral("no temporary folder");
+            return false;
+        }
+    }
+    if (port_ == 0)
+        port_ = freePort();
+    proc_ = std::make_unique<QProcess>();
+    proc_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    proc_->setStandardOutputFile(QProcess::nullDevice());
+    // The server goes with the test process, however that ends.
+    proc_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    QStringList args{script(), QStringLiteral("exec"), tmp_->path(), QString::number(port_)};
+    args << extraArgs_;
+    proc_->start(QStringLiteral("bash"), args);
+    if (!proc_->waitForStarted(10000)) {
+        error_ = QStringLiteral("cannot start the database server");
+        return false;
+    }
+    QProcess setup;
+    setup.setProcessChannelMode(QProcess::ForwardedChannels);
+    setup.start(QStringLiteral("bash"), {script(), QStringLiteral("setup"), tmp_->path()});
+    if (!setup.waitForFinished(120000) || setup.exitCode() != 0) {
+        error_ = QStringLiteral("database server did not come up");
+        return false;
+    }
+    QSqlDatabase db = QSqlDatabase::contains(adminName_) ? QSqlDatabase::database(adminName_, false)
+                                                         : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminName_);
+    db.close();
+    db.setHostName(host());
+    db.setPort(port_);
+    db.setUserName(QStringLiteral("root"));
+    db.setPassword(QStringLiteral("604918"));
+    db.setDatabaseName(QStringLiteral("sms"));
+    if (!db.open()) {
+        error_ = db.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+void TestServer::stop()
+{
+    if (QSqlDatabase::contains(adminName_))
+        QSqlDatabase::database(adminName_, false).close();
+    if (!proc_)
+        return;
+    if (proc_->state() != QProcess::NotRunning) {
+        proc_->terminate();
+        if (!proc_->waitForFinished(20000)) {
+            proc_->kill();
+            proc_->waitForFinished(5000);
+        }
+    }
+    proc_.reset();
+}
+
+QSqlDatabase TestServer::admin()
+{
+    QSqlDatabase db = QSqlDatabase::database(adminName_, false);
+    if (!db.isOpen())
+        db.open();
+    return db;
+}
+
+bool TestServer::exec(const QString& sql, QString* err) { return exec(sql, {}, err); }
+
+bool TestServer::exec(const QString& sql, const QVariantList& values, QString* err)
+{
+    QSqlQuery q(admin());
+    bool ok = values.isEmpty() ? q.exec(sql) : q.prepare(sql);
+    if (ok && !values.isEmpty()) {
+        for (const QVariant& v : values)
+            q.addBindValue(v);
+        ok = q.exec();
+    }
+    if (!ok && err)
+        *err = q.lastError().text();
+    return ok;
+}
+
+QVariant TestServer::scalar(const QString& sql, const QVariantList& values)
+{
+    QSqlQuery q(admin());
+    if (!q.prepare(sql))
+        return {};
+    for (const QVariant& v : values)
+        q.addBindValue(v);
+    if (!q.exec() || !q.next())
+        return {};
+    return q.value(0);
+}
+
+bool TestServer::runFile(const QString& path)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.setStandardInputFile(path);
+    p.start(QStringLiteral("mariadb"),
+            {QStringLiteral("--no-defaults"), QStringLiteral("--socket=") + tmp_->path() + QStringLiteral("/sock"),
+             QStringLiteral("-uroot"), QStringLiteral("-p604918")});
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool TestServer::loadSchema() { return runFile(QStringLiteral(SMS_SOURCE_DIR "/db/schema.sql")); }
+
+bool TestServer::resetData()
+{
+    for (const char* t : {"customers", "submit", "charge", "sysPara", "seqcounter"})
+        if (!exec(QStringLiteral("truncate table %1").arg(QLatin1String(t))))
+            return false;
+    return true;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// A throwaway MariaDB server for one test program: its own data folder in a
+// temporary directory, a free loopback port, the project's schema loaded.
+// The server is a child of the test process and ends with it.
+
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariant>
+#include <memory>
+
+class TestServer
+{
+public:
+    // extraArgs go to mariadbd, e.g. "--default-time-zone=+05:00".
+    explicit TestServer(QStringList extraArgs = {});
+    ~TestServer();
+    TestServer(const TestServer&) = delete;
+    TestServer& operator=(const TestServer&) = delete;
+
+    bool start();   // first start initialises the data folder and loads db/schema.sql
+    void stop();    // ends the server (SIGTERM) and waits for it
+    bool running() const;
+    QString error() const { return error_; }
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    int port() const { return port_; }
+    QString dir() const;
+
+    // An administrative connection of the test's own (database sms).
+    QSqlDatabase admin();
+    // Runs statements on the admin connection; failures are reported with the server's text.
+    bool exec(const QString& sql, QString* err = nullptr);
+    bool exec(const QString& sql, const QVariantList& values, QString* err = nullptr);
+    QVariant scalar(const QString& sql, const QVariantList& values = {});
+    // Runs a file of statements with the command-line client (delimiters allowed).
+    bool runFile(const QString& path);
+    bool loadSchema();
+    // Empties every table and restarts the counters; the schema stays.
+    bool resetData();
+
+private:
+    QStringList extraArgs_;
+    std::unique_ptr<QTemporaryDir> tmp_;
+    std::unique_ptr<QProcess> proc_;
+    int port_ = 0;
+    QString error_;
+    QString adminName_;
+};
+
+// Fails the current test with the server's text when a statement fails.
+#define SQL_EXEC(server, sql)                                                                                   \
+    do {                                                                                                        \
+        QString sqlErr_;                                                                                        \
+        if (!(server).exec((sql), &sqlErr_))                                                                    \
+            QFAIL(qPrintable(QStringLiteral("SQL failed: %1\n  %2").arg(QString(sql), sqlErr_)));             \
+    } while (false)
