@@ -3,7 +3,27 @@
 #include "tests/support/FakeUi.h"
 #include "tests/support/TestServer.h"
 
+#include <QSet>
+#include <QTcpServer>
+#include <QThread>
 #include <QtTest>
+
+namespace {
+int unusedPort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+    return s.serverPort(); // closed again when s goes
+}
+
+qlonglong connectionId(TDM& dm)
+{
+    QSqlQuery q(dm.conn());
+    if (!q.exec(QStringLiteral("select connection_id()")) || !q.next())
+        return -1;
+    return q.value(0).toLongLong();
+}
+} // namespace
 
 class TstDmCore : public QObject
 {
@@ -11,14 +31,14 @@ class TstDmCore : public QObject
     TestServer server;
     std::unique_ptr<TDM> dm;
 
+    void restoreSchema() { QVERIFY(server.loadSchema()); }
+
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(server.start(), qPrintable(server.error()));
-    }
+    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
     void init()
     {
         QVERIFY(server.resetData());
+        Para = TPara();
         dm = std::make_unique<TDM>();
         dm->SetServer(server.host(), server.port());
         DM = dm.get();
@@ -29,15 +49,274 @@ private slots:
         dm.reset();
     }
 
-    void connectsAndTakesIds()
+    void isInCommaList_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("two items") << "1.1,1.2" << true;
+        QTest::newRow("blank after comma") << "1.1, 1.2" << true;
+        QTest::newRow("alone") << "1.2" << true;
+        QTest::newRow("quoted") << "1.1,\"1.2\"" << true;
+        QTest::newRow("quoted with blank inside") << "\"1.2 beta\",1.3" << false;
+        QTest::newRow("1.20 only") << "1.20" << false;
+        QTest::newRow("1.3") << "1.3" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("blanks only") << "   " << false;
+        QTest::newRow("blank separates") << "1.1 1.2" << true;
+        QTest::newRow("surrounded by blanks") << "  1.2  " << true;
+        QTest::newRow("empty items") << ",,1.2," << true;
+        QTest::newRow("prefix only") << "1.21,11.2" << false;
+    }
+    void isInCommaList()
+    {
+        QFETCH(QString, list);
+        QFETCH(bool, expected);
+        QCOMPARE(TDM::IsInCommaList(ClientVersion, list), expected);
+    }
+    void commaTextItems()
+    {
+        QCOMPARE(CommaTextItems(QStringLiteral("a,,b,")), QStringList({"a", "", "b", ""}));
+        QCOMPARE(CommaTextItems(QStringLiteral("\"x \"\"y\"\"\" z")), QStringList({"x \"y\"", "z"}));
+        QCOMPARE(CommaTextItems(QString()), QStringList());
+    }
+    void isInCommaListIgnoresCase()
+    {
+        QVERIFY(TDM::IsInCommaList(QStringLiteral("v1.2"), QStringLiteral("V1.1,V1.2")));
+    }
+
+    void sameTextOrEmpty_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("other");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("empty") << "" << "4" << true;
+        QTest::newRow("4") << "4" << "4" << true;
+        QTest::newRow("04") << "04" << "4" << false;
+        QTest::newRow("blank 4") << " 4" << "4" << false;
+        QTest::newRow("latin case") << "abc" << "ABC" << true;
+        QTest::newRow("non-latin not folded") << "ä" << "Ä" << false;
+    }
+    void sameTextOrEmpty()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, other);
+        QFETCH(bool, expected);
+        QCOMPARE(TDM::SameTextOrEmpty(text, other), expected);
+    }
+
+    void ensureConnectedKeepsOpenConnection()
+    {
+        FakeUi ui;
+        QVERIFY(!dm->IsConnected()); // nothing connects before the first operation
+        QVERIFY(dm->EnsureConnected());
+        const qlonglong id = connectionId(*dm);
+        QVERIFY(id > 0);
+        QVERIFY(dm->EnsureConnected());
+        QVERIFY(dm->EnsureConnected());
+        QCOMPARE(connectionId(*dm), id);
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void unreachableServerShowsBoxOnEveryCall()
+    {
+        FakeUi ui;
+        dm->SetServer(server.host(), unusedPort());
+        QVERIFY(!dm->EnsureConnected());
+        QVERIFY(!dm->EnsureConnected());
+        QCOMPARE(ui.count(), 2);
+        for (const TUiMessage& m : ui.shown) {
+            QCOMPARE(m.text, QStringLiteral("网络异常，数据库连接失败"));
+            QCOMPARE(m.caption, QStringLiteral("连接异常"));
+            QCOMPARE(m.icon, TMsgIcon::Error);
+            QCOMPARE(m.buttons, TMsgButtons::Ok);
+        }
+        ui.clear();
+        int id = 0;
+        QVERIFY(!dm->NextSubmitId(id));
+        QString message;
+        QVERIFY(!dm->VerifyLogin(QStringLiteral("a"), QStringLiteral("b"), message));
+        QCOMPARE(message, QStringLiteral("数据库连接异常"));
+        QCOMPARE(ui.count(), 2); // one box per call, nothing else
+    }
+
+    void recoversAfterServerRestart()
+    {
+        FakeUi ui;
+        SQL_EXEC(server, "insert into customers(customername,password,smscount) values('u1','p',7)");
+        QCOMPARE(dm->GetBalance(QStringLiteral("u1")), qint64(7));
+        server.stop();
+        QCOMPARE(dm->GetBalance(QStringLiteral("u1")), qint64(0));
+        QVERIFY(ui.count() >= 1);
+        QCOMPARE(ui.last().text, QStringLiteral("网络异常，数据库连接失败"));
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        ui.clear();
+        // The very next operation reconnects by itself.
+        QCOMPARE(dm->GetBalance(QStringLiteral("u1")), qint64(7));
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void executeSqlPassesErrorsOn()
     {
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
-        int a = 0, b = 0;
-        QVERIFY(dm->NextSubmitId(a));
-        QVERIFY(dm->NextSubmitId(b));
-        QCOMPARE(b, a + 1);
+        QSqlError err;
+        QVERIFY(!dm->ExecuteSql(QStringLiteral("update nosuchtable set a=1"), {}, &err));
+        QVERIFY(err.isValid());
+        QCOMPARE(err.nativeErrorCode(), QStringLiteral("1146"));
+        QVERIFY(!dm->TryExecuteSql(QStringLiteral("update nosuchtable set a=1")));
+        QVERIFY(dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values(:name,:Value)"),
+                                  {{QStringLiteral("NAME"), QStringLiteral("n")},
+                                   {QStringLiteral("value"), QStringLiteral("v")}}));
+        QCOMPARE(server.scalar(QStringLiteral("select value from sysPara where name='n'")).toString(),
+                 QStringLiteral("v"));
         QCOMPARE(ui.count(), 0);
+    }
+
+    void unboundPlaceholderIsRefused()
+    {
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        // A placeholder without a value would otherwise go out as NULL.
+        QVERIFY(!dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values(:name,:value)"),
+                                   {{QStringLiteral("name"), QStringLiteral("n")}}));
+        QCOMPARE(server.scalar(QStringLiteral("select count(*) from sysPara")).toInt(), 0);
+    }
+
+    void nextSubmitIdWithoutSeq()
+    {
+        FakeUi ui;
+        SQL_EXEC(server, "drop function seq");
+        int id = 0;
+        QVERIFY(!dm->NextSubmitId(id));
+        restoreSchema();
+        QVERIFY(dm->NextSubmitId(id));
+        QCOMPARE(id, 1);
+    }
+
+    void serverTimeFollowsServerClock()
+    {
+        // A server whose clock runs in a zone of its own.
+        TestServer other({QStringLiteral("--default-time-zone=+07:13")});
+        QVERIFY2(other.start(), qPrintable(other.error()));
+        TDM dm2;
+        dm2.SetServer(other.host(), other.port());
+        FakeUi ui;
+        QVERIFY(dm2.EnsureConnected());
+        QDateTime now;
+        QVERIFY(dm2.GetServerTime(now));
+        const QDateTime serverWall(now.date(), now.time(), Qt::UTC);
+        const QDateTime expected = QDateTime::currentDateTimeUtc().addSecs(7 * 3600 + 13 * 60);
+        QVERIFY2(qAbs(serverWall.secsTo(expected)) < 60,
+                 qPrintable(now.toString(Qt::ISODate) + QStringLiteral(" vs ") + expected.toString(Qt::ISODate)));
+        other.stop();
+        QSqlError err;
+        QVERIFY(!dm2.GetServerTime(now, &err));
+        QVERIFY(err.isValid());
+    }
+
+    void loadSystemParameters()
+    {
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        Para.BookingNotice = QStringLiteral("earlier");
+        Para.ServerVersion = QStringLiteral("0.9");
+        Para.Notice = QStringLiteral("x");
+        Para.DefaultLimitRate = 12;
+        dm->LoadSystemParameters(Para); // empty table
+        QCOMPARE(Para.Notice, QStringLiteral("欢迎使用本系统"));
+        QCOMPARE(Para.DefaultLimitRate, 90.0);
+        QCOMPARE(Para.BookingNotice, QStringLiteral("earlier"));
+        QCOMPARE(Para.ServerVersion, QStringLiteral("0.9"));
+        QVERIFY(Para.VersionMessage.isEmpty());
+
+        SQL_EXEC(server, "insert into sysPara(name,value) values ('DEFAULTLIMITRATE','85.5'),"
+                         "('softerVer','1.0'),('SofterVer','1.1,1.2'),('customerNotice','通知 😀'),"
+                         "('bookingnotice',NULL),('other','ignored')");
+        dm->LoadSystemParameters(Para);
+        QCOMPARE(Para.DefaultLimitRate, 85.5);
+        QCOMPARE(Para.ServerVersion, QStringLiteral("1.1,1.2")); // the last row wins
+        QCOMPARE(Para.VersionMessage,
+                 QStringLiteral("当前程序版本【1.2】已不再使用，请联系客服获取新版本"));
+        QCOMPARE(Para.Notice, QStringLiteral("通知 😀"));
+        QCOMPARE(Para.BookingNotice, QString()); // NULL reads as empty text
+
+        SQL_EXEC(server, "update sysPara set value='abc' where name='DEFAULTLIMITRATE'");
+        dm->LoadSystemParameters(Para);
+        QCOMPARE(Para.DefaultLimitRate, 90.0);
+        SQL_EXEC(server, "update sysPara set value='' where name='DEFAULTLIMITRATE'");
+        dm->LoadSystemParameters(Para);
+        QCOMPARE(Para.DefaultLimitRate, 90.0);
+
+        // Rows gone: Notice falls back, BookingNotice keeps its text.
+        SQL_EXEC(server, "update sysPara set value='keep' where name='bookingnotice'");
+        dm->LoadSystemParameters(Para);
+        SQL_EXEC(server, "delete from sysPara where name in ('bookingnotice','customerNotice')");
+        dm->LoadSystemParameters(Para);
+        QCOMPARE(Para.BookingNotice, QStringLiteral("keep"));
+        QCOMPARE(Para.Notice, QStringLiteral("欢迎使用本系统"));
+
+        // A failing read keeps what was there and shows nothing.
+        SQL_EXEC(server, "rename table sysPara to sysPara_gone");
+        Para.Notice = QStringLiteral("x");
+        dm->LoadSystemParameters(Para);
+        SQL_EXEC(server, "rename table sysPara_gone to sysPara");
+        QCOMPARE(Para.ServerVersion, QStringLiteral("1.1,1.2"));
+        QCOMPARE(Para.Notice, QStringLiteral("欢迎使用本系统"));
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void textRoundTrips()
+    {
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        const QString text = QStringLiteral("中文 'quote' \"dq\" \\ % _ 😀🎉 ñ");
+        QVERIFY(dm->ExecuteSql(QStringLiteral("insert into sysPara(name,value) values('customerNotice',:v)"),
+                               {{QStringLiteral("v"), text}}));
+        dm->LoadSystemParameters(Para);
+        QCOMPARE(Para.Notice, text);
+        QCOMPARE(server.scalar(QStringLiteral("select value from sysPara")).toString(), text);
+    }
+
+    void seqIsDistinctAcrossConnections()
+    {
+        constexpr int threads = 4;
+        constexpr int calls = 300;
+        QList<QList<qlonglong>> got(threads);
+        QList<QThread*> workers;
+        for (int t = 0; t < threads; ++t) {
+            workers << QThread::create([&, t] {
+                const QString name = QStringLiteral("seqtest%1").arg(t);
+                {
+                    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+                    db.setHostName(server.host());
+                    db.setPort(server.port());
+                    db.setUserName(QStringLiteral("root"));
+                    db.setPassword(QStringLiteral("604918"));
+                    db.setDatabaseName(QStringLiteral("sms"));
+                    if (db.open()) {
+                        QSqlQuery q(db);
+                        for (int i = 0; i < calls; ++i)
+                            if (q.exec(QStringLiteral("select seq('one')")) && q.next())
+                                got[t] << q.value(0).toLongLong();
+                    }
+                    db.close();
+                }
+                QSqlDatabase::removeDatabase(name);
+            });
+            workers.last()->start();
+        }
+        for (QThread* w : workers) {
+            w->wait();
+            delete w;
+        }
+        QSet<qlonglong> all;
+        for (const auto& l : got) {
+            QCOMPARE(l.size(), calls);
+            for (qlonglong v : l)
+                all.insert(v);
+        }
+        QCOMPARE(all.size(), threads * calls);
+        QCOMPARE(*std::max_element(all.begin(), all.end()), qlonglong(threads * calls));
     }
 };
 
