@@ -26,11 +26,25 @@ case "$cmd" in
 exec)
   port=${3:?port}
   shift 3
-  if [ ! -d "$dir/data/mysql" ]; then
-    mkdir -p "$dir/data"
-    mariadb-install-db --no-defaults --datadir="$dir/data" --user=root \
+  install_db() {
+    mkdir -p "$1"
+    mariadb-install-db --no-defaults --datadir="$1" --user=root \
       --auth-root-authentication-method=normal --skip-test-db \
       --innodb-log-file-size=8M >"$dir/install.log" 2>&1
+  }
+  if [ ! -d "$dir/data/mysql" ]; then
+    if [ -n "${SMS_DB_TEMPLATE:-}" ]; then
+      # Many throwaway servers in one run: initialise once, copy afterwards.
+      mkdir -p "$(dirname "$SMS_DB_TEMPLATE")"
+      (
+        flock 9
+        [ -d "$SMS_DB_TEMPLATE/mysql" ] || install_db "$SMS_DB_TEMPLATE"
+      ) 9>"$SMS_DB_TEMPLATE.lock"
+      mkdir -p "$dir/data"
+      cp -a "$SMS_DB_TEMPLATE/." "$dir/data/"
+    else
+      install_db "$dir/data"
+    fi
   fi
   exec mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --pid-file="$dir/pid" \
     --port="$port" --bind-address=127.0.0.1 --user=root --skip-log-bin --skip-name-resolve \
