@@ -1,4 +1,141 @@
 #include "send/frmInputPhone.h"
 
-bool InputPhones(QStringList*&) { return false; }
-bool InputTestPhones(QStringList*&) { return false; }
+#include "app/uDataType.h"
+#include "send/uPhoneList.h"
+
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QVBoxLayout>
+
+TinputPhoneFrm::TinputPhoneFrm(QWidget* parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("TinputPhoneFrm"));
+    setWindowTitle(QStringLiteral("手工录入号码"));
+    resize(260, 420);
+
+    auto* header = new QLabel(QStringLiteral("每行一个号码，回车换行，不能有空行"), this);
+    edtPhone = new QPlainTextEdit(this);
+    edtPhone->setObjectName(QStringLiteral("edtPhone"));
+    edtPhone->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    edtPhone->setLineWrapMode(QPlainTextEdit::NoWrap);
+    edtPhone->setTabChangesFocus(true);
+    edtPhone->installEventFilter(this);
+
+    auto* footer = new QLabel(QStringLiteral("行数"), this);
+    lblCnt = new QLabel(QStringLiteral("0"), this);
+    lblCnt->setObjectName(QStringLiteral("lblCnt"));
+    btnOK = new QPushButton(QStringLiteral("确定"), this);
+    btnOK->setObjectName(QStringLiteral("btnOK"));
+    btnOK->setAutoDefault(false);
+    btnCancel = new QPushButton(QStringLiteral("取消"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setAutoDefault(false);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(footer);
+    bottom->addWidget(lblCnt);
+    bottom->addStretch();
+    bottom->addWidget(btnOK);
+    bottom->addWidget(btnCancel);
+    auto* main = new QVBoxLayout(this);
+    main->addWidget(header);
+    main->addWidget(edtPhone, 1);
+    main->addLayout(bottom);
+
+    connect(edtPhone, &QPlainTextEdit::textChanged, this, &TinputPhoneFrm::edtPhoneChange);
+    connect(btnOK, &QPushButton::clicked, this, &TinputPhoneFrm::btnOKClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TinputPhoneFrm::btnCancelClick);
+}
+
+void TinputPhoneFrm::SetMode(const QString& mode)
+{
+    if (mode == QLatin1String("input"))
+        setWindowTitle(QStringLiteral("手工录入号码"));
+    else if (mode == QLatin1String("inputTest"))
+        setWindowTitle(QStringLiteral("录入测试号码"));
+}
+
+void TinputPhoneFrm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    FormShow();
+}
+
+void TinputPhoneFrm::FormShow() { edtPhone->setFocus(); }
+
+void TinputPhoneFrm::edtPhoneChange()
+{
+    // Counted from the document's blocks, so a keystroke costs the same in a long memo.
+    const QTextDocument* doc = edtPhone->document();
+    int n = doc->blockCount();
+    if (doc->lastBlock().length() <= 1) // the empty line after a final line break, or an empty memo
+        --n;
+    lblCnt->setText(QString::number(n));
+}
+
+bool TinputPhoneFrm::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == edtPhone && event->type() == QEvent::KeyPress)
+        return edtPhoneKeyPress(static_cast<QKeyEvent*>(event));
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TinputPhoneFrm::edtPhoneKeyPress(QKeyEvent* key)
+{
+    // Editing commands (copy, paste, select all, undo) are no typed characters.
+    if (key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
+        key->matches(QKeySequence::SelectAll) || key->matches(QKeySequence::Undo) ||
+        key->matches(QKeySequence::Redo))
+        return false;
+    const QString text = key->text();
+    if (text.isEmpty())
+        return false; // a key without a character (arrows, Home, Delete ...)
+    const char16_t c = text.at(0).unicode();
+    switch (key->key()) {
+    case Qt::Key_Delete:
+    case Qt::Key_Escape: // leaves the memo to the dialog, which closes as by Cancel
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        return false;
+    default:
+        break;
+    }
+    const bool pass = c == 8 || c == 13 || c == u'.' || (c >= u'0' && c <= u'9');
+    return !pass;
+}
+
+void TinputPhoneFrm::btnOKClick()
+{
+    phoneList_ = std::make_unique<QStringList>();
+    const QString text = edtPhone->toPlainText();
+    ForEachLine(text, [this](QStringView line) {
+        if (HasContent(line))
+            phoneList_->append(line.toString());
+        return true;
+    });
+    accept();
+}
+
+void TinputPhoneFrm::btnCancelClick() { reject(); }
+
+static bool runInput(const QString& mode, QStringList*& list)
+{
+    TinputPhoneFrm dlg;
+    dlg.SetMode(mode);
+    const bool ok = dlg.exec() == QDialog::Accepted && dlg.PhoneList();
+    if (ok) {
+        if (!list)
+            list = new QStringList;
+        list->clear();
+        list->append(*dlg.PhoneList());
+    }
+    return ok;
+}
+
+bool InputPhones(QStringList*& list) { return runInput(QStringLiteral("input"), list); }
+
+bool InputTestPhones(QStringList*& list) { return runInput(QStringLiteral("inputTest"), list); }

@@ -1,11 +1,99 @@
 #pragma once
+// The send page: message text, booking strip, and the list of receiving numbers.
 
 #include "app/uWorkPage.h"
+
+#include <QStringList>
+#include <functional>
+
+class QDateEdit;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimeEdit;
+class QTimer;
+class QWidget;
+class TPhoneListModel;
+class TPhoneListView;
 
 class TSendFrm : public TWorkPage
 {
     Q_OBJECT
 public:
     explicit TSendFrm(QWidget* parent = nullptr);
+    ~TSendFrm() override;
+
     void InitPage() override;
+
+    // --- phone list ---
+    void ArrangeColumns();
+    void ShowPhoneCount();
+    void ShowPhoneInfo(bool visible, const QString& text);
+    void AddToPending(const QString& kind, const QStringList& list);
+    void RemoveFromPending(const QString& kind, const QString& number);
+    void BtnInputClick();
+    void BtnLoadPhoneClick();
+    void BtnInsetPhoneClick();
+    void BtnDeleteClick();
+    void btnClearClick();
+
+    // --- message and send ---
+    void EdtMessageChange();
+    void EdtMessageKeyDown() {}
+    void SetSendEnabled(bool enabled);
+    void btnSendClick();
+    void btnBookingSendClick();
+    void DoSend(bool booking);
+    int MsgCount() const { return msgCount; }
+    // True while a list operation or a send runs; clicks on the buttons are then ignored.
+    bool Busy() const { return busy_; }
+
+    TPhoneListModel* PhoneModel() const { return phones_; }
+
+    // The entry dialogs; tests put stand-ins here.
+    std::function<bool(QStringList*&)> inputPhones;
+    std::function<bool(QStringList*&)> inputTestPhones;
+
+    // Message area
+    QLabel* lblContentCnt = nullptr;
+    QLabel* lblSendInfo = nullptr;
+    QPlainTextEdit* EdtMessage = nullptr;
+    QProgressBar* st = nullptr;
+    QTimer* Timer1 = nullptr;
+    // Booking and send strip
+    QDateEdit* edtDate = nullptr;
+    QTimeEdit* edtTime = nullptr;
+    QLabel* lblBookingNotice = nullptr;
+    QPushButton* btnBookingSend = nullptr;
+    QPushButton* btnSend = nullptr;
+    // Phone list area
+    QWidget* phoneHeader = nullptr;
+    QLabel* lblPhoneCnt = nullptr;
+    QLabel* lblphoneInfo = nullptr;
+    TPhoneListView* lstPhone = nullptr;
+    QPushButton* BtnInput = nullptr;
+    QPushButton* BtnLoadPhone = nullptr;
+    QPushButton* BtnInsetPhone = nullptr;
+    QPushButton* BtnDelete = nullptr;
+    QPushButton* btnClear = nullptr;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FrameResize();
+    void Timer1Timer();
+    void addLines(const QStringList& lines);
+    void handEntry(const std::function<bool(QStringList*&)>& dialog, const QString& info, const QString& kind);
+    void beginBulkAdd(const QString& info);
+    void endBulkAdd();
+    // Removes, for every selected line, one equal entry from a pending list:
+    // the first ones of each text, as RemoveFromPending would one by one.
+    static void removeEqualEntries(QStringList& pending, const QHash<QStringView, qsizetype>& counts);
+
+    TPhoneListModel* phones_ = nullptr;
+    int msgCount = 0;
+    bool busy_ = false;
 };

@@ -1,0 +1,444 @@
+#include "send/uPhoneList.h"
+
+#include <QItemSelectionModel>
+#include <QPainter>
+#include <QPaintEvent>
+#include <QScrollBar>
+#include <QStringDecoder>
+#include <algorithm>
+#include <cstring>
+
+// --- model ---
+
+TPhoneListModel::TPhoneListModel(QObject* parent) : QAbstractListModel(parent) {}
+
+int TPhoneListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(announced_);
+}
+
+QVariant TPhoneListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= announced_)
+        return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return line(index.row());
+    return {};
+}
+
+QStringView TPhoneListModel::lineView(qsizetype row) const
+{
+    if (row < 0 || row >= starts_.size())
+        return {};
+    const qsizetype b = starts_[row];
+    return QStringView(buf_).mid(b, end(row) - 1 - b);
+}
+
+QStringList TPhoneListModel::lines() const
+{
+    QStringList out;
+    out.reserve(announced_);
+    for (qsizetype i = 0; i < announced_; ++i)
+        out << line(i);
+    return out;
+}
+
+QString TPhoneListModel::text() const
+{
+    if (announced_ == starts_.size())
+        return buf_;
+    return buf_.left(announced_ < starts_.size() ? starts_[announced_] : buf_.size());
+}
+
+void TPhoneListModel::reserve(qsizetype lines, qsizetype chars)
+{
+    starts_.reserve(starts_.size() + lines);
+    buf_.reserve(buf_.size() + chars);
+}
+
+void TPhoneListModel::stage(QStringView line)
+{
+    starts_.append(buf_.size());
+    buf_.append(line);
+    buf_.append(QLatin1Char('\n'));
+}
+
+void TPhoneListModel::announce()
+{
+    const qsizetype total = starts_.size();
+    if (total == announced_)
+        return;
+    beginInsertRows(QModelIndex(), int(announced_), int(total - 1));
+    announced_ = total;
+    endInsertRows();
+}
+
+void TPhoneListModel::append(const QStringList& lines)
+{
+    qsizetype chars = 0;
+    for (const QString& s : lines)
+        chars += s.size() + 1;
+    reserve(lines.size(), chars);
+    for (const QString& s : lines)
+        stage(s);
+    announce();
+}
+
+void TPhoneListModel::removeRanges(const QList<QPair<qsizetype, qsizetype>>& ranges)
+{
+    announce();
+    if (ranges.isEmpty())
+        return;
+    beginResetModel();
+    // Compact buffer and offsets in place, keeping the rows between the ranges.
+    QChar* data = buf_.data();
+    qsizetype write = 0;     // next free position in buf_
+    qsizetype writeRow = 0;  // next free row in starts_
+    qsizetype row = 0;
+    auto keep = [&](qsizetype first, qsizetype last) { // rows [first, last)
+        if (first >= last)
+            return;
+        const qsizetype from = starts_[first];
+        const qsizetype to = end(last - 1);
+        const qsizetype shift = from - write;
+        if (shift != 0) {
+            std::memmove(data + write, data + from, size_t(to - from) * sizeof(QChar));
+            for (qsizetype r = first; r < last; ++r)
+                starts_[writeRow + (r - first)] = starts_[r] - shift;
+        } else if (writeRow != first) {
+            for (qsizetype r = first; r < last; ++r)
+                starts_[writeRow + (r - first)] = starts_[r];
+        }
+        writeRow += last - first;
+        write += to - from;
+    };
+    for (const auto& r : ranges) {
+        const qsizetype a = std::clamp<qsizetype>(r.first, 0, starts_.size());
+        const qsizetype b = std::clamp<qsizetype>(r.second + 1, a, starts_.size());
+        keep(row, a);
+        row = std::max(row, b);
+    }
+    keep(row, starts_.size());
+    buf_.truncate(write);
+    starts_.resize(writeRow);
+    announced_ = writeRow;
+    endResetModel();
+}
+
+void TPhoneListModel::clear()
+{
+    beginResetModel();
+    buf_ = QString();
+    starts_ = QList<qsizetype>();
+    announced_ = 0;
+    endResetModel();
+}
+
+// --- view ---
+
+TPhoneListView::TPhoneListView(QWidget* parent) : QAbstractItemView(parent)
+{
+    setSelectionMode(ExtendedSelection);
+    setSelectionBehavior(SelectRows);
+    setEditTriggers(NoEditTriggers);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setAutoScroll(false);
+}
+
+qsizetype TPhoneListView::rows() const { return model() ? model()->rowCount(rootIndex()) : 0; }
+
+int TPhoneListView::rowHeight() const { return std::max(1, fontMetrics().height() + 2); }
+
+void TPhoneListView::setColumnCount(int n)
+{
+    columns_ = std::max(1, n);
+    updateGeometries();
+    viewport()->update();
+}
+
+int TPhoneListView::rowsPerColumn() const { return std::max(1, viewport()->height() / rowHeight()); }
+
+int TPhoneListView::columnWidth() const { return std::max(1, viewport()->width() / columns_); }
+
+int TPhoneListView::firstColumn() const { return horizontalScrollBar()->value(); }
+
+QRect TPhoneListView::visualRect(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.row() >= rows())
+        return {};
+    const int r = rowsPerColumn();
+    const qsizetype col = index.row() / r - firstColumn();
+    const int w = columnWidth();
+    return QRect(int(col * w), (index.row() % r) * rowHeight(), w, rowHeight());
+}
+
+void TPhoneListView::scrollTo(const QModelIndex& index, ScrollHint)
+{
+    if (!index.isValid())
+        return;
+    const int col = index.row() / rowsPerColumn();
+    QScrollBar* bar = horizontalScrollBar();
+    if (col < bar->value())
+        bar->setValue(col);
+    else if (col >= bar->value() + columns_)
+        bar->setValue(col - columns_ + 1);
+}
+
+QModelIndex TPhoneListView::indexAt(const QPoint& p) const
+{
+    if (!model() || p.x() < 0 || p.y() < 0)
+        return {};
+    const int r = rowsPerColumn();
+    const int rowInCol = p.y() / rowHeight();
+    if (rowInCol >= r)
+        return {};
+    const qsizetype row = qsizetype(p.x() / columnWidth() + firstColumn()) * r + rowInCol;
+    if (row >= rows())
+        return {};
+    return model()->index(int(row), 0, rootIndex());
+}
+
+QModelIndex TPhoneListView::moveCursor(CursorAction action, Qt::KeyboardModifiers)
+{
+    const qsizetype n = rows();
+    if (n == 0)
+        return {};
+    const QModelIndex cur = currentIndex();
+    qsizetype row = cur.isValid() ? cur.row() : 0;
+    const qsizetype r = rowsPerColumn();
+    switch (action) {
+    case MoveUp:
+    case MovePrevious:
+        --row;
+        break;
+    case MoveDown:
+    case MoveNext:
+        ++row;
+        break;
+    case MoveLeft:
+        row -= r;
+        break;
+    case MoveRight:
+        row += r;
+        break;
+    case MoveHome:
+        row = 0;
+        break;
+    case MoveEnd:
+        row = n - 1;
+        break;
+    case MovePageUp:
+        row -= r * columns_;
+        break;
+    case MovePageDown:
+        row += r * columns_;
+        break;
+    }
+    row = std::clamp<qsizetype>(row, 0, n - 1);
+    return model()->index(int(row), 0, rootIndex());
+}
+
+int TPhoneListView::horizontalOffset() const { return firstColumn() * columnWidth(); }
+
+int TPhoneListView::verticalOffset() const { return 0; }
+
+bool TPhoneListView::isIndexHidden(const QModelIndex&) const { return false; }
+
+void TPhoneListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
+{
+    if (!model() || !selectionModel())
+        return;
+    const QRect nr = rect.normalized();
+    const qsizetype n = rows();
+    const int r = rowsPerColumn();
+    const int w = columnWidth();
+    const int h = rowHeight();
+    const qsizetype c0 = std::max(0, nr.left()) / w + firstColumn();
+    const qsizetype c1 = std::max(0, nr.right()) / w + firstColumn();
+    const int r0 = std::clamp(nr.top() / h, 0, r - 1);
+    const int r1 = std::clamp(nr.bottom() / h, 0, r - 1);
+    QItemSelection sel;
+    qsizetype openFirst = -1, openLast = -1;
+    auto flush = [&]() {
+        if (openFirst >= 0)
+            sel.select(model()->index(int(openFirst), 0, rootIndex()), model()->index(int(openLast), 0, rootIndex()));
+        openFirst = -1;
+    };
+    for (qsizetype c = c0; c <= c1; ++c) {
+        const qsizetype a = c * r + r0;
+        const qsizetype b = std::min(c * r + r1, n - 1);
+        if (a > b)
+            break;
+        if (openFirst >= 0 && a == openLast + 1) {
+            openLast = b; // whole columns join into one range
+        } else {
+            flush();
+            openFirst = a;
+            openLast = b;
+        }
+    }
+    flush();
+    selectionModel()->select(sel, command);
+}
+
+QRegion TPhoneListView::visualRegionForSelection(const QItemSelection& selection) const
+{
+    QRegion region;
+    const int r = rowsPerColumn();
+    const qsizetype firstVisible = qsizetype(firstColumn()) * r;
+    const qsizetype lastVisible = firstVisible + qsizetype(columns_ + 1) * r - 1;
+    const int w = columnWidth();
+    const int h = rowHeight();
+    for (const QItemSelectionRange& range : selection) {
+        const qsizetype a = std::max<qsizetype>(range.top(), firstVisible);
+        const qsizetype b = std::min<qsizetype>(range.bottom(), lastVisible);
+        for (qsizetype c = a / r; a <= b && c <= b / r; ++c) {
+            const qsizetype top = std::max(a, c * r) - c * r;
+            const qsizetype bottom = std::min(b, c * r + r - 1) - c * r;
+            region += QRect(int((c - firstColumn()) * w), int(top * h), w, int((bottom - top + 1) * h));
+        }
+    }
+    return region;
+}
+
+void TPhoneListView::updateGeometries()
+{
+    const qsizetype n = rows();
+    const qsizetype r = rowsPerColumn();
+    const qsizetype totalCols = (n + r - 1) / r;
+    QScrollBar* bar = horizontalScrollBar();
+    bar->setSingleStep(1);
+    bar->setPageStep(columns_);
+    bar->setRange(0, int(std::max<qsizetype>(0, totalCols - columns_)));
+    QAbstractItemView::updateGeometries();
+}
+
+void TPhoneListView::paintEvent(QPaintEvent* event)
+{
+    QPainter painter(viewport());
+    const qsizetype n = rows();
+    if (n == 0 || !model())
+        return;
+    const int r = rowsPerColumn();
+    const int w = columnWidth();
+    const int h = rowHeight();
+    const QRect area = event->rect();
+    const qsizetype c0 = std::max(0, area.left()) / w;
+    const qsizetype c1 = std::max(0, area.right()) / w;
+    const int r0 = std::clamp(area.top() / h, 0, r - 1);
+    const int r1 = std::clamp(area.bottom() / h, 0, r - 1);
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const QModelIndex current = currentIndex();
+    QItemSelectionModel* sm = selectionModel();
+    for (qsizetype c = c0; c <= c1; ++c) {
+        const qsizetype col = c + firstColumn();
+        for (int k = r0; k <= r1; ++k) {
+            const qsizetype row = col * r + k;
+            if (row >= n)
+                break;
+            const QModelIndex idx = model()->index(int(row), 0, rootIndex());
+            option.rect = QRect(int(c * w), k * h, w, h);
+            option.state = QStyle::State_Enabled;
+            if (sm && sm->isSelected(idx))
+                option.state |= QStyle::State_Selected;
+            if (idx == current && hasFocus())
+                option.state |= QStyle::State_HasFocus;
+            itemDelegateForIndex(idx)->paint(&painter, option, idx);
+        }
+    }
+}
+
+void TPhoneListView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractItemView::resizeEvent(event);
+    updateGeometries();
+}
+
+void TPhoneListView::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TPhoneListView::rowsInserted(const QModelIndex& parent, int start, int end)
+{
+    QAbstractItemView::rowsInserted(parent, start, end);
+    updateGeometries();
+    if (isVisible())
+        viewport()->update();
+}
+
+void TPhoneListView::reset()
+{
+    QAbstractItemView::reset();
+    updateGeometries();
+    viewport()->update();
+}
+
+QList<QPair<qsizetype, qsizetype>> TPhoneListView::selectedRanges() const
+{
+    QList<QPair<qsizetype, qsizetype>> out;
+    if (!selectionModel())
+        return out;
+    const QItemSelection sel = selectionModel()->selection();
+    out.reserve(sel.size());
+    for (const QItemSelectionRange& range : sel)
+        if (range.isValid())
+            out.append({range.top(), range.bottom()});
+    std::sort(out.begin(), out.end());
+    // Merge overlapping and touching ranges.
+    QList<QPair<qsizetype, qsizetype>> merged;
+    for (const auto& p : out) {
+        if (!merged.isEmpty() && p.first <= merged.last().second + 1)
+            merged.last().second = std::max(merged.last().second, p.second);
+        else
+            merged.append(p);
+    }
+    return merged;
+}
+
+void TPhoneListView::selectRows(qsizetype first, qsizetype last)
+{
+    if (!model() || !selectionModel() || first > last)
+        return;
+    selectionModel()->select(QItemSelection(model()->index(int(first), 0, rootIndex()),
+                                            model()->index(int(last), 0, rootIndex())),
+                             QItemSelectionModel::Select);
+}
+
+// --- import helpers ---
+
+QString DecodePhoneFile(const QByteArray& bytes)
+{
+    QByteArrayView data(bytes);
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data = data.sliced(3);
+    {
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QString s = utf8(data);
+        if (!utf8.hasError())
+            return s;
+    }
+    QStringDecoder gb("GB18030", QStringConverter::Flag::Stateless);
+    if (gb.isValid())
+        return gb(data);
+    // No GB18030 codec on this system: keep every byte as one character.
+    return QString::fromLatin1(data);
+}
+
+void ForEachLine(QStringView text, const std::function<bool(QStringView)>& f)
+{
+    const QChar* p = text.data();
+    const qsizetype n = text.size();
+    qsizetype b = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = p[i].unicode();
+        if (c == u'\n' || c == u'\r') {
+            if (!f(text.mid(b, i - b)))
+                return;
+            if (c == u'\r' && i + 1 < n && p[i + 1].unicode() == u'\n')
+                ++i;
+            b = i + 1;
+        }
+    }
+    if (b < n)
+        f(text.mid(b));
+}

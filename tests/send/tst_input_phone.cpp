@@ -1,0 +1,150 @@
+// The phone number entry dialog: key filter, line count, collected lines and
+// the two run functions.
+#include "send/frmInputPhone.h"
+#include "tests/support/FakeUi.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+#include <functional>
+
+namespace {
+// Runs f on the entry dialog once it is the active modal window.
+void whenDialogShows(std::function<void(TinputPhoneFrm*)> f, int tries = 200)
+{
+    QTimer::singleShot(10, qApp, [f, tries]() {
+        if (auto* d = qobject_cast<TinputPhoneFrm*>(QApplication::activeModalWidget())) {
+            f(d);
+        } else if (tries > 0) {
+            whenDialogShows(f, tries - 1);
+        }
+    });
+}
+} // namespace
+
+class TstInputPhone : public QObject
+{
+    Q_OBJECT
+private slots:
+    void keyFilter()
+    {
+        TinputPhoneFrm dlg;
+        dlg.show();
+        QTest::keyClicks(dlg.edtPhone, QStringLiteral("13a8-0 0.1+x9"));
+        QCOMPARE(dlg.edtPhone->toPlainText(), QStringLiteral("13800.19"));
+        QTest::keyClick(dlg.edtPhone, Qt::Key_Return);
+        QTest::keyClicks(dlg.edtPhone, QStringLiteral("139"));
+        QTest::keyClick(dlg.edtPhone, Qt::Key_Backspace);
+        QTest::keyClick(dlg.edtPhone, Qt::Key_Tab);
+        QCOMPARE(dlg.edtPhone->toPlainText(), QStringLiteral("13800.19\n13"));
+        QCOMPARE(dlg.lblCnt->text(), QStringLiteral("2"));
+    }
+
+    void lineCount_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("count");
+        QTest::newRow("empty") << QString() << "0";
+        QTest::newRow("one") << "138" << "1";
+        QTest::newRow("final break") << "138\n" << "1";
+        QTest::newRow("blank in middle") << "138\n\n139" << "3";
+        QTest::newRow("lone break") << "\n" << "1";
+        QTest::newRow("two breaks") << "138\n139\n\n" << "3";
+    }
+    void lineCount()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, count);
+        TinputPhoneFrm dlg;
+        dlg.edtPhone->setPlainText(QStringLiteral("x"));
+        dlg.edtPhone->setPlainText(text);
+        QCOMPARE(dlg.lblCnt->text(), count);
+    }
+
+    void collectsLinesUntrimmed()
+    {
+        TinputPhoneFrm dlg;
+        QVERIFY(!dlg.PhoneList());
+        dlg.edtPhone->setPlainText(QStringLiteral("  138 \n\n   \n139\n139\n\t\n"));
+        dlg.btnOK->click();
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(dlg.PhoneList());
+        QCOMPARE(*dlg.PhoneList(), (QStringList{QStringLiteral("  138 "), QStringLiteral("139"), QStringLiteral("139")}));
+    }
+
+    void modeCaption()
+    {
+        TinputPhoneFrm dlg;
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("手工录入号码"));
+        dlg.SetMode(QStringLiteral("inputTest"));
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("录入测试号码"));
+        dlg.SetMode(QStringLiteral("InputTest")); // exact comparison: no change
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("录入测试号码"));
+        dlg.SetMode(QStringLiteral("input"));
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("手工录入号码"));
+    }
+
+    void runOkReplacesCallerList()
+    {
+        QStringList held{QStringLiteral("old")};
+        QStringList* list = &held;
+        QString caption;
+        whenDialogShows([&](TinputPhoneFrm* d) {
+            caption = d->windowTitle();
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(d->edtPhone));
+            d->edtPhone->setPlainText(QStringLiteral("138\n\n139"));
+            d->btnOK->click();
+        });
+        QVERIFY(InputTestPhones(list));
+        QCOMPARE(caption, QStringLiteral("录入测试号码"));
+        QCOMPARE(list, &held);
+        QCOMPARE(held, (QStringList{QStringLiteral("138"), QStringLiteral("139")}));
+    }
+
+    void runOkOnEmptyMemoClears()
+    {
+        QStringList held{QStringLiteral("old")};
+        QStringList* list = &held;
+        whenDialogShows([](TinputPhoneFrm* d) { d->btnOK->click(); });
+        QVERIFY(InputPhones(list));
+        QVERIFY(held.isEmpty());
+    }
+
+    void runCancelLeavesList()
+    {
+        QStringList held{QStringLiteral("old")};
+        QStringList* list = &held;
+        whenDialogShows([](TinputPhoneFrm* d) {
+            d->edtPhone->setPlainText(QStringLiteral("138"));
+            d->btnCancel->click();
+        });
+        QVERIFY(!InputPhones(list));
+        QCOMPARE(held, QStringList{QStringLiteral("old")});
+
+        whenDialogShows([](TinputPhoneFrm* d) { d->close(); }); // the close box
+        QVERIFY(!InputPhones(list));
+        QCOMPARE(held, QStringList{QStringLiteral("old")});
+    }
+
+    void runNullList()
+    {
+        QStringList* list = nullptr;
+        whenDialogShows([](TinputPhoneFrm* d) { d->btnCancel->click(); });
+        QVERIFY(!InputPhones(list));
+        QVERIFY(!list);
+
+        whenDialogShows([](TinputPhoneFrm* d) {
+            d->edtPhone->setPlainText(QStringLiteral("138"));
+            d->btnOK->click();
+        });
+        QVERIFY(InputPhones(list));
+        QVERIFY(list);
+        QCOMPARE(*list, QStringList{QStringLiteral("138")});
+        delete list;
+    }
+};
+
+QTEST_MAIN(TstInputPhone)
+#include "tst_input_phone.moc"

@@ -1,0 +1,365 @@
+// The phone list of the send page: hand entry, test numbers, import, delete,
+// clear and the column layout, with the pending lists kept in step.
+#include "app/uDataType.h"
+#include "send/frmSend.h"
+#include "send/uPhoneList.h"
+#include "tests/support/FakeUi.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+QStringList S(std::initializer_list<const char*> items)
+{
+    QStringList out;
+    for (const char* s : items)
+        out << QString::fromUtf8(s);
+    return out;
+}
+
+// A dialog stand-in that accepts the given lines.
+std::function<bool(QStringList*&)> accepting(const QStringList& lines)
+{
+    return [lines](QStringList*& list) {
+        if (!list)
+            list = new QStringList;
+        list->clear();
+        list->append(lines);
+        return true;
+    };
+}
+} // namespace
+
+class TstSendList : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir dir;
+    std::unique_ptr<FakeUi> ui;
+    std::unique_ptr<TSendFrm> page;
+
+    QString writeFile(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return {};
+        f.write(bytes);
+        return path;
+    }
+    QStringList listed() const { return page->PhoneModel()->lines(); }
+    void handEnter(const QStringList& lines)
+    {
+        page->inputPhones = accepting(lines);
+        page->BtnInput->click();
+    }
+    void testEnter(const QStringList& lines)
+    {
+        page->inputTestPhones = accepting(lines);
+        page->BtnInsetPhone->click();
+    }
+    void import(const QByteArray& bytes)
+    {
+        ui->files << writeFile(QStringLiteral("import.txt"), bytes);
+        page->BtnLoadPhone->click();
+    }
+    void select(std::initializer_list<int> rows)
+    {
+        page->lstPhone->clearSelection();
+        for (int r : rows)
+            page->lstPhone->selectRows(r, r);
+    }
+    void verifyIdle()
+    {
+        QVERIFY(page->lstPhone->isVisible());
+        QCOMPARE(page->lstPhone->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QVERIFY(!page->lblphoneInfo->isVisible());
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY(!page->Busy());
+        QCOMPARE(page->lblPhoneCnt->text(), QString::number(page->PhoneModel()->count()));
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(dir.isValid()); }
+    void init()
+    {
+        Para = TPara();
+        ui = std::make_unique<FakeUi>();
+        page = std::make_unique<TSendFrm>();
+        page->resize(900, 600);
+        page->show();
+        page->InitPage();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+    }
+    void cleanup()
+    {
+        page.reset();
+        ui.reset();
+        Para = TPara();
+    }
+
+    void handEntryAndTestNumbers()
+    {
+        handEnter(S({"138", "139", "138"}));
+        verifyIdle();
+        QCOMPARE(listed(), S({"138", "139", "138"}));
+        QCOMPARE(Para.Phones, S({"138", "139", "138"}));
+        QVERIFY(Para.TestPhones.isEmpty());
+
+        import("150\n");
+        testEnter(S({"100", " 101 "}));
+        verifyIdle();
+        QCOMPARE(listed(), S({"138", "139", "138", "150", "100", " 101 "}));
+        QCOMPARE(Para.Phones, S({"138", "139", "138"}));
+        QCOMPARE(Para.TestPhones, S({"100", " 101 "}));
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("6"));
+        QCOMPARE(page->PhoneModel()->text(), QStringLiteral("138\n139\n138\n150\n100\n 101 \n"));
+    }
+
+    void cancelledDialogChangesNothing()
+    {
+        handEnter(S({"138"}));
+        page->inputPhones = [](QStringList*&) { return false; };
+        page->BtnInput->click();
+        page->inputTestPhones = [](QStringList*&) { return false; };
+        page->BtnInsetPhone->click();
+        ui->files << QString(); // file dialog cancelled
+        page->BtnLoadPhone->click();
+        QCOMPARE(listed(), S({"138"}));
+        QCOMPARE(Para.Phones, S({"138"}));
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(ui->filters, QStringList{QStringLiteral("txt(*.txt)|*.txt")});
+        verifyIdle();
+    }
+
+    void import_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("LF") << QByteArray("138\n139\n") << S({"138", "139"});
+        QTest::newRow("CRLF") << QByteArray("138\r\n139\r\n") << S({"138", "139"});
+        QTest::newRow("CR") << QByteArray("138\r139\r") << S({"138", "139"});
+        QTest::newRow("mixed") << QByteArray("1\r\n2\r3\n4") << S({"1", "2", "3", "4"});
+        QTest::newRow("no final line end") << QByteArray("138\n139") << S({"138", "139"});
+        QTest::newRow("blank lines") << QByteArray("\n138\n\n  \n\t\r\n139 \n \n") << S({"138", "139 "});
+        QTest::newRow("spaces kept") << QByteArray(" 138\t\n") << S({" 138\t"});
+        QTest::newRow("empty file") << QByteArray() << QStringList();
+        QTest::newRow("CR LF pair twice") << QByteArray("1\r\n\r\n2") << S({"1", "2"});
+        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF" "138\xE5\xBC\xA0\n139") << S({"138张", "139"});
+        QTest::newRow("UTF-8") << QByteArray("\xE5\xBC\xA0\xE4\xB8\x89 138\n") << S({"张三 138"});
+        QTest::newRow("GB18030") << QByteArray("\xD5\xC5\xC8\xFD 138\r\n139\r\n") << S({"张三 138", "139"});
+    }
+    void import()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, expected);
+        handEnter(S({"100"}));
+        import(bytes);
+        verifyIdle();
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(listed(), QStringList{QStringLiteral("100")} + expected);
+        QCOMPARE(Para.Phones, S({"100"})); // imported numbers stay out of the pending lists
+        QVERIFY(Para.TestPhones.isEmpty());
+    }
+
+    void unreadableFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("folder") << "folder";
+    }
+    void unreadableFile()
+    {
+        QFETCH(QString, kind);
+        handEnter(S({"100"}));
+        QString path = dir.filePath(QStringLiteral("nothere.txt"));
+        if (kind == QLatin1String("folder")) {
+            path = dir.filePath(QStringLiteral("folder.txt"));
+            QVERIFY(QDir().mkpath(path));
+        }
+        ui->files << path;
+        page->BtnLoadPhone->click();
+        QCOMPARE(ui->count(), 1);
+        QVERIFY(ui->last().topLevelError);
+        QCOMPARE(ui->last().icon, TMsgIcon::Error);
+        QVERIFY(ui->last().text.contains(path));
+        QCOMPARE(listed(), S({"100"}));
+        verifyIdle();
+    }
+
+    void deleteDuplicates()
+    {
+        handEnter(S({"138", "139", "138"}));
+        select({2});
+        page->BtnDelete->click();
+        verifyIdle();
+        QCOMPARE(listed(), S({"138", "139"}));
+        QCOMPARE(Para.Phones, S({"139", "138"})); // the first equal entry went
+        select({0, 1});
+        page->BtnDelete->click();
+        QVERIFY(listed().isEmpty());
+        QVERIFY(Para.Phones.isEmpty());
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("0"));
+    }
+
+    void deleteNumberManualAndTest()
+    {
+        handEnter(S({"138"}));
+        testEnter(S({"138", "200"}));
+        select({1});
+        page->BtnDelete->click();
+        QCOMPARE(listed(), S({"138", "200"}));
+        QVERIFY(Para.Phones.isEmpty());
+        QCOMPARE(Para.TestPhones, S({"200"}));
+    }
+
+    void deleteImportedEqualToManual()
+    {
+        handEnter(S({"138"}));
+        import("138\n150\n");
+        select({1});
+        page->BtnDelete->click();
+        QCOMPARE(listed(), S({"138", "150"}));
+        QVERIFY(Para.Phones.isEmpty()); // the hand-entered line stays listed, its entry is gone
+    }
+
+    void deleteWithoutSelection()
+    {
+        handEnter(S({"138", "139"}));
+        page->lstPhone->clearSelection();
+        page->BtnDelete->click();
+        QCOMPARE(listed(), S({"138", "139"}));
+        QCOMPARE(Para.Phones, S({"138", "139"}));
+        verifyIdle();
+    }
+
+    // Random lists and selections against the one-line-at-a-time rule:
+    // from the last selected line up, each removes the first equal entry of each pending list.
+    void deleteMatchesOneByOneRule()
+    {
+        auto* rng = QRandomGenerator::global();
+        for (int round = 0; round < 30; ++round) {
+            page->btnClear->click();
+            const auto num = [&]() { return QStringLiteral("13%1").arg(rng->bounded(6)); };
+            QStringList hand, test, file;
+            for (int i = 0; i < 12; ++i) {
+                hand << num();
+                test << num();
+                file << num();
+            }
+            handEnter(hand);
+            import(file.join(QLatin1Char('\n')).toUtf8());
+            testEnter(test);
+            QStringList rows = listed();
+            QStringList phones = Para.Phones, tests = Para.TestPhones;
+            page->lstPhone->clearSelection();
+            QList<bool> sel(rows.size());
+            for (int i = 0; i < rows.size(); ++i)
+                if (rng->bounded(3) == 0) {
+                    sel[i] = true;
+                    page->lstPhone->selectRows(i, i);
+                }
+            for (int i = rows.size() - 1; i >= 0; --i)
+                if (sel[i]) {
+                    if (int k = int(phones.indexOf(rows[i])); k >= 0)
+                        phones.removeAt(k);
+                    if (int k = int(tests.indexOf(rows[i])); k >= 0)
+                        tests.removeAt(k);
+                }
+            QStringList kept;
+            for (int i = 0; i < rows.size(); ++i)
+                if (!sel[i])
+                    kept << rows[i];
+            page->BtnDelete->click();
+            QCOMPARE(listed(), kept);
+            QCOMPARE(Para.Phones, phones);
+            QCOMPARE(Para.TestPhones, tests);
+            QCOMPARE(page->PhoneModel()->text(), kept.isEmpty() ? QString() : kept.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        }
+    }
+
+    void mouseSelectionDeletes()
+    {
+        handEnter(S({"1", "2", "3", "4"}));
+        TPhoneListView* v = page->lstPhone;
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, v->visualRect(v->model()->index(1, 0)).center());
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                          v->visualRect(v->model()->index(3, 0)).center());
+        page->BtnDelete->click();
+        QCOMPARE(listed(), S({"1", "3"}));
+        QCOMPARE(Para.Phones, S({"1", "3"}));
+    }
+
+    void clearEmptiesAll()
+    {
+        handEnter(S({"138"}));
+        testEnter(S({"139"}));
+        import("150\n");
+        page->btnClear->click();
+        QVERIFY(listed().isEmpty());
+        QVERIFY(Para.Phones.isEmpty());
+        QVERIFY(Para.TestPhones.isEmpty());
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("0"));
+        QCOMPARE(page->PhoneModel()->text(), QString());
+    }
+
+    void clicksIgnoredWhileListOperationRuns()
+    {
+        handEnter(S({"138"}));
+        page->inputPhones = [this](QStringList*& list) {
+            page->btnClear->click();
+            page->BtnDelete->click();
+            page->BtnInsetPhone->click();
+            page->btnSend->click();
+            list->append(QStringLiteral("139"));
+            return true;
+        };
+        page->inputTestPhones = accepting(S({"999"}));
+        page->lstPhone->selectRows(0, 0);
+        page->BtnInput->click();
+        QCOMPARE(listed(), S({"138", "139"}));
+        QCOMPARE(Para.Phones, S({"138", "139"}));
+        QCOMPARE(ui->count(), 0); // the send click did not even ask
+        verifyIdle();
+    }
+
+    void columnsFollowWidth()
+    {
+        const int sample = page->lstPhone->fontMetrics().horizontalAdvance(QStringLiteral("13600000000        "));
+        QVERIFY(sample > 0);
+        page->resize(1400, 600);
+        page->lstPhone->setMaximumWidth(sample / 2);
+        QApplication::processEvents();
+        QVERIFY(page->lstPhone->width() < sample);
+        QCOMPARE(page->lstPhone->columnCount(), 1);
+        int last = 1;
+        for (int extra : {2, 5, 9}) {
+            page->lstPhone->setMaximumWidth(extra * sample + 3);
+            QApplication::processEvents();
+            QCOMPARE(page->lstPhone->columnCount(), page->lstPhone->width() / sample);
+            QVERIFY(page->lstPhone->columnCount() > last);
+            last = page->lstPhone->columnCount();
+        }
+        // Lines flow top to bottom and then into the next column; more lines than fit scroll sideways.
+        QStringList many;
+        for (int i = 0; i < 5000; ++i)
+            many << QString::number(13800000000LL + i);
+        handEnter(many);
+        TPhoneListView* v = page->lstPhone;
+        const int r = v->rowsPerColumn();
+        QCOMPARE(v->visualRect(v->model()->index(1, 0)).top(), v->visualRect(v->model()->index(0, 0)).bottom() + 1);
+        QCOMPARE(v->visualRect(v->model()->index(r, 0)).left(), v->columnWidth());
+        QVERIFY(v->horizontalScrollBar()->maximum() > 0);
+        v->scrollTo(v->model()->index(4999, 0));
+        QVERIFY(v->viewport()->rect().contains(v->visualRect(v->model()->index(4999, 0))));
+    }
+};
+
+QTEST_MAIN(TstSendList)
+#include "tst_send_list.moc"

@@ -1,0 +1,320 @@
+// The message editor's count and the send operation against a real server.
+#include "app/uDataType.h"
+#include "app/uPageHost.h"
+#include "data/uDM.h"
+#include "send/frmSend.h"
+#include "send/uPhoneList.h"
+#include "tests/support/FakeUi.h"
+#include "tests/support/TestServer.h"
+
+#include <QApplication>
+#include <QDateEdit>
+#include <QFile>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+#include <QtTest>
+#include <memory>
+
+namespace {
+class CountingHost final : public TPageHost
+{
+public:
+    int refreshes = 0;
+    void RefreshBalance() override { ++refreshes; }
+};
+
+const QString Ask = QStringLiteral("请确认发送内容和号码无误，确定要发送么？");
+} // namespace
+
+class TstSendMessage : public QObject
+{
+    Q_OBJECT
+    TestServer server;
+    QTemporaryDir dir;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<FakeUi> ui;
+    std::unique_ptr<TSendFrm> page;
+    CountingHost host;
+
+    qint64 balance() { return server.scalar(QStringLiteral("select smscount from customers where customername='alice'")).toLongLong(); }
+    qint64 submits() { return server.scalar(QStringLiteral("select count(*) from submit")).toLongLong(); }
+    void setBalance(qint64 b)
+    {
+        SQL_EXEC(server, QStringLiteral("update customers set smscount=%1 where customername='alice'").arg(b));
+    }
+    // A test number, a hand-entered one and an imported one.
+    void threeNumbers()
+    {
+        page->inputPhones = [](QStringList*& l) { *l = QStringList{QStringLiteral("13900000002")}; return true; };
+        page->inputTestPhones = [](QStringList*& l) { *l = QStringList{QStringLiteral("13900000001")}; return true; };
+        const QString path = dir.filePath(QStringLiteral("n.txt"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("13900000003\r\n");
+        f.close();
+        ui->files << path;
+        page->BtnLoadPhone->click();
+        page->BtnInsetPhone->click();
+        page->BtnInput->click();
+        QCOMPARE(page->PhoneModel()->count(), 3);
+    }
+    void verifyIdle()
+    {
+        QVERIFY(page->btnSend->isEnabled());
+        QVERIFY(page->btnBookingSend->isEnabled());
+        QVERIFY(!page->lblSendInfo->isVisible());
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        PageHost = &host;
+    }
+    void init()
+    {
+        QVERIFY(server.start());
+        QVERIFY(server.resetData());
+        SQL_EXEC(server, QStringLiteral("insert into customers(customername,password,smscount) values('alice','pw',1000)"));
+        dm = std::make_unique<TDM>();
+        dm->SetServer(server.host(), server.port());
+        DM = dm.get();
+        Para = TPara();
+        Para.UserName = QStringLiteral("alice");
+        Para.LoggedIn = true;
+        Para.BookingNotice = QStringLiteral("预约须知");
+        ui = std::make_unique<FakeUi>();
+        page = std::make_unique<TSendFrm>();
+        page->resize(900, 600);
+        page->show();
+        page->InitPage();
+        host.refreshes = 0;
+    }
+    void cleanup()
+    {
+        page.reset();
+        ui.reset();
+        DM = nullptr;
+        dm.reset();
+        Para = TPara();
+    }
+    void cleanupTestCase() { PageHost = nullptr; }
+
+    void initialState()
+    {
+        QCOMPARE(page->edtDate->date(), QDate::currentDate());
+        QVERIFY(qAbs(page->edtTime->time().secsTo(QTime::currentTime())) < 5);
+        QCOMPARE(page->lblBookingNotice->text(), QStringLiteral("预约须知"));
+        QCOMPARE(page->lblContentCnt->text(), QStringLiteral("0"));
+        QCOMPARE(page->MsgCount(), 0);
+        QVERIFY(!page->lblSendInfo->isVisible());
+        QVERIFY(!page->Timer1->isActive());
+        QCOMPARE(page->st->value(), 0);
+    }
+
+    void count_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<int>("segments");
+        const QString more = QStringLiteral("，信息超过70个字，将分");
+        QTest::newRow("empty") << QString() << "0" << 0;
+        QTest::newRow("70 Chinese") << QString(70, QChar(u'中')) << "70" << 1;
+        QTest::newRow("70 Latin") << QString(70, QLatin1Char('a')) << "70" << 1;
+        QTest::newRow("71") << QString(71, QChar(u'中')) << (QStringLiteral("71") + more + QStringLiteral("2条发送.")) << 2;
+        QTest::newRow("140") << QString(140, QLatin1Char('x')) << (QStringLiteral("140") + more + QStringLiteral("2条发送.")) << 2;
+        QTest::newRow("141") << QString(141, QLatin1Char('x')) << (QStringLiteral("141") + more + QStringLiteral("3条发送.")) << 3;
+        QTest::newRow("two lines of 35") << QString(35, QChar(u'中')) + QLatin1Char('\n') + QString(35, QLatin1Char('b'))
+                                         << (QStringLiteral("71") + more + QStringLiteral("2条发送.")) << 2;
+        QTest::newRow("lone line break") << QStringLiteral("\n") << "1" << 1;
+        QTest::newRow("spaces count") << QStringLiteral("  a  ") << "5" << 1;
+    }
+    void count()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, label);
+        QFETCH(int, segments);
+        page->EdtMessage->setPlainText(QStringLiteral("something"));
+        page->EdtMessage->setPlainText(text);
+        QCOMPARE(page->lblContentCnt->text(), label);
+        QCOMPARE(page->MsgCount(), segments);
+    }
+
+    void countFollowsTyping()
+    {
+        page->EdtMessage->setPlainText(QString(70, QLatin1Char('a')));
+        page->EdtMessage->moveCursor(QTextCursor::End);
+        QTest::keyClick(page->EdtMessage, Qt::Key_B);
+        QCOMPARE(page->MsgCount(), 2);
+        QTest::keyClick(page->EdtMessage, Qt::Key_Backspace);
+        QCOMPARE(page->lblContentCnt->text(), QStringLiteral("70"));
+        QCOMPARE(page->MsgCount(), 1);
+    }
+
+    void answerNoSendsNothing()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hi"));
+        ui->questionAnswer = TMsgResult::No;
+        page->btnSend->click();
+        QCOMPARE(ui->texts(), QStringList{Ask});
+        QCOMPARE(ui->last().caption, QStringLiteral("提示"));
+        QCOMPARE(ui->last().buttons, TMsgButtons::YesNo);
+        QCOMPARE(ui->last().icon, TMsgIcon::Question);
+        QCOMPARE(ui->last().defaultButton, TMsgResult::No);
+        QCOMPARE(host.refreshes, 1);
+        QCOMPARE(submits(), 0);
+    }
+
+    void refusalOrder_data()
+    {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<bool>("numbers");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("refusal");
+        QTest::newRow("not logged in first") << false << false << QString() << "数据库未连接，提交失败";
+        QTest::newRow("numbers before message") << true << false << QString() << "接收号码不能为空";
+        QTest::newRow("message empty") << true << true << QString() << "发送内容不能为空";
+        QTest::newRow("balance") << true << true << QString(70 * 400, QLatin1Char('x')) << "账户余额不足，请充值后再发送";
+    }
+    void refusalOrder()
+    {
+        QFETCH(bool, loggedIn);
+        QFETCH(bool, numbers);
+        QFETCH(QString, message);
+        QFETCH(QString, refusal);
+        if (numbers)
+            threeNumbers();
+        page->EdtMessage->setPlainText(message);
+        Para.LoggedIn = loggedIn;
+        const QStringList phones = Para.Phones, tests = Para.TestPhones;
+        ui->shown.clear();
+        page->btnBookingSend->click();
+        QCOMPARE(ui->texts(), (QStringList{Ask, refusal}));
+        QCOMPARE(ui->last().caption, QStringLiteral("发送失败"));
+        QCOMPARE(ui->last().icon, TMsgIcon::Error);
+        QCOMPARE(host.refreshes, 1);
+        QCOMPARE(submits(), 0);
+        QCOMPARE(balance(), 1000);
+        QCOMPARE(Para.Phones, phones);
+        QCOMPARE(Para.TestPhones, tests);
+        QCOMPARE(page->PhoneModel()->count(), numbers ? 3 : 0);
+        verifyIdle();
+    }
+
+    void blankMessageIsNotEmpty()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral(" \n"));
+        page->btnSend->click();
+        QCOMPARE(ui->texts(), (QStringList{Ask, QStringLiteral("信息提交成功")}));
+        QCOMPARE(balance(), 1000 - 3 * 1);
+    }
+
+    void balanceExactlyEnough()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QString(71, QChar(u'中')));
+        setBalance(5);
+        page->btnSend->click();
+        QCOMPARE(ui->last().text, QStringLiteral("账户余额不足，请充值后再发送"));
+        QCOMPARE(balance(), 5);
+        setBalance(6);
+        ui->shown.clear();
+        page->btnSend->click();
+        QCOMPARE(ui->texts(), (QStringList{Ask, QStringLiteral("信息提交成功")}));
+        QCOMPARE(ui->last().caption, QStringLiteral("发送成功"));
+        QCOMPARE(ui->last().icon, TMsgIcon::Information);
+        QCOMPARE(balance(), 0);
+        QCOMPARE(host.refreshes, 2);
+    }
+
+    void largeBalanceIn64Bits()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("x"));
+        setBalance(5000000000LL);
+        page->btnSend->click();
+        QCOMPARE(ui->last().text, QStringLiteral("信息提交成功"));
+        QCOMPARE(balance(), 5000000000LL - 3);
+    }
+
+    void sendStoresBatch()
+    {
+        threeNumbers();
+        const QString text = QString(35, QChar(u'中')) + QLatin1Char('\n') + QString(35, QLatin1Char('b'));
+        page->EdtMessage->setPlainText(text);
+        const QDateTime before = server.scalar(QStringLiteral("select now()")).toDateTime();
+        page->btnSend->click();
+        QCOMPARE(ui->texts(), (QStringList{Ask, QStringLiteral("信息提交成功")}));
+        QCOMPARE(balance(), 1000 - 6);
+        QCOMPARE(submits(), 1);
+        QSqlQuery q(server.admin());
+        QVERIFY(q.exec(QStringLiteral("select phones,testPhones,content,phonecount,msgcount,submittime,customername "
+                                      "from submit")));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("13900000003\n13900000001\n13900000002\n"));
+        QCOMPARE(q.value(1).toString(), QStringLiteral("13900000001\n13900000002\n"));
+        QCOMPARE(q.value(2).toString(), text);
+        QCOMPARE(q.value(3).toInt(), 3);
+        QCOMPARE(q.value(4).toInt(), 2);
+        const QDateTime stored = q.value(5).toDateTime();
+        QVERIFY(qAbs(before.secsTo(stored)) <= 5);
+        QCOMPARE(q.value(6).toString(), QStringLiteral("alice"));
+        verifyIdle();
+        // Nothing is cleared; a second click sends the same batch again.
+        QCOMPARE(page->PhoneModel()->count(), 3);
+        QCOMPARE(page->EdtMessage->toPlainText(), text);
+        page->btnSend->click();
+        QCOMPARE(submits(), 2);
+        QCOMPARE(balance(), 1000 - 12);
+        QCOMPARE(host.refreshes, 2);
+    }
+
+    void bookedSendStoresTime()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        page->edtDate->setDate(QDate(2011, 3, 5));
+        page->edtTime->setTime(QTime(8, 30, 0));
+        page->btnBookingSend->click();
+        QCOMPARE(ui->last().text, QStringLiteral("信息提交成功"));
+        QCOMPARE(server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit")).toString(),
+                 QStringLiteral("2011-03-05 08:30:00"));
+        QCOMPARE(balance(), 1000 - 3);
+    }
+
+    // Last: stops the server in the middle of a send.
+    void failedSubmissionChangesNothing()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        bool sawSubmitting = false;
+        // Runs at the first pump of the send, after the balance test.
+        QTimer::singleShot(0, this, [&]() {
+            sawSubmitting = !page->btnSend->isEnabled() && page->lblSendInfo->isVisibleTo(page.get());
+            server.stop();
+        });
+        page->btnSend->click();
+        QVERIFY(sawSubmitting);
+        QVERIFY(ui->texts().contains(QStringLiteral("信息提交失败")));
+        QCOMPARE(ui->last().text, QStringLiteral("信息提交失败"));
+        QCOMPARE(ui->last().caption, QStringLiteral("发送失败"));
+        verifyIdle();
+        QCOMPARE(host.refreshes, 1);
+        QVERIFY(server.start());
+        QCOMPARE(balance(), 1000);
+        QCOMPARE(submits(), 0);
+    }
+};
+
+QTEST_MAIN(TstSendMessage)
+#include "tst_send_message.moc"
