@@ -211,6 +211,26 @@ private slots:
         QCOMPARE(ui.count(), 1);
     }
 
+    void closedConnectionIsReopenedForTheList()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss")));
+        TaccountMgrFrm page;
+        fx.dm->Close(); // as after a lost connection
+        page.InitPage();
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(page.dgAccount->model()->rowCount(), 1);
+
+        // Server unreachable: the data module's connection box, nothing more.
+        fx.dm->SetServer(fx.server.host(), 1);
+        page.btnAll->click();
+        QCOMPARE(ui.count(), 1);
+        QVERIFY(!ui.last().topLevelError);
+        QCOMPARE(ui.last().text, QStringLiteral("网络异常，数据库连接失败"));
+        QVERIFY(!page.ListLoaded());
+        QCOMPARE(page.dgAccount->model()->rowCount(), 0);
+    }
+
     void rowChangeRefillsDetailsAndDisablesButtons()
     {
         FakeUi ui;
