@@ -226,6 +226,7 @@ void TaccountMgrFrm::buildUi()
     edtUser->setEnabled(false);
     edtPwd = named(new QLineEdit(this), "edtPwd");
     edtPwd->setEchoMode(QLineEdit::Password);
+    edtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
     btnEditPwd = named(new QPushButton(QStringLiteral("修改密码"), this), "btnEditPwd");
     edtGrade = named(new QLineEdit(this), "edtGrade");
     edtGrade->setEnabled(false);
@@ -631,6 +632,9 @@ void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params
     lblDetailCnt->setText(kCountPrefix + QString::number(rows.rows));
     FCharges->setRows(std::move(rows));
     setupChargeColumns();
+    const int timeCol = FCharges->column(QStringLiteral("chargeTime"));
+    if (timeCol >= 0)
+        dgChargeDetail->resizeColumnToContents(timeCol);
 }
 
 void TaccountMgrFrm::btnChargeDetailClick()

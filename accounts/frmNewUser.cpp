@@ -38,6 +38,8 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
     edtPwd->setEchoMode(QLineEdit::Password);
     edtConfirmPwd = field("edtConfirmPwd");
     edtConfirmPwd->setEchoMode(QLineEdit::Password);
+    for (QLineEdit* e : {edtPwd, edtConfirmPwd})
+        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
     edtPhone = field("edtPhone");
     edtAddr = field("edtAddr");
     edtAddr->setMinimumWidth(2 * edtPhone->sizeHint().width());
