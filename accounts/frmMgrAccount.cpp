@@ -1,5 +1,657 @@
 #include "accounts/frmMgrAccount.h"
 
-TaccountMgrFrm::TaccountMgrFrm(QWidget* parent) : TWorkPage(parent) { setObjectName(QStringLiteral("TaccountMgrFrm")); }
+#include "accounts/frmNewUser.h"
+#include "app/uDataType.h"
+#include "app/uPageHost.h"
+#include "app/uUi.h"
 
-void TaccountMgrFrm::InitPage() {}
+#include <QAbstractTableModel>
+#include <QDateEdit>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <limits>
+
+namespace {
+
+const QString kCountPrefix = QStringLiteral("记录个数:  ");
+const QString kNoCount = QStringLiteral("记录数");
+const QString kChargeCaption = QStringLiteral("充值失败");
+const QString kNetworkFailed = QStringLiteral("网络异常，连接失败");
+
+// The columns of the sub-account list that the page reads: the two grid
+// columns and the six detail fields. A reseller may hold a hundred thousand
+// sub-accounts; holding only these keeps the full load well under a second.
+const QStringList kAccountColumns{QStringLiteral("customername"), QStringLiteral("smscount"),
+                                  QStringLiteral("password"),     QStringLiteral("customergrade"),
+                                  QStringLiteral("telphone"),     QStringLiteral("address")};
+
+const QString kAllAccountsSql = QStringLiteral("select * from customers  where parentname=:customerName");
+const QString kSearchAccountsSql =
+    QStringLiteral("select * from customers  where parentname=:parentname and customerName like :pattern");
+
+// Rows of one listing, read out of the query in full. Only the kept columns
+// are converted and held; the others are known by name only.
+struct TRows
+{
+    QStringList names;   // every column of the result
+    QList<int> slot;     // per column: its place among the held values, or -1
+    int held = 0;        // values held per row
+    int rows = 0;
+    QList<QVariant> values; // row after row, held values each
+};
+
+// Runs a listing statement on the data module's connection and reads every
+// row. keep lists the columns to hold (lower case); empty holds them all.
+bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& keep, TRows& out, QString& err)
+{
+    if (!DM) {
+        err = QStringLiteral("no data module");
+        return false;
+    }
+    // A connection dropped by an earlier failure is opened anew; when that is
+    // impossible the data module has already told the user.
+    if (!DM->IsConnected() && !DM->EnsureConnected()) {
+        err.clear();
+        return false;
+    }
+    QSqlQuery q(DM->conn());
+    q.setForwardOnly(true);
+    QSqlError e;
+    if (!DM->Exec(q, sql, params, &e)) {
+        err = e.text();
+        return false;
+    }
+    const QSqlRecord rec = q.record();
+    out = TRows{};
+    QList<int> columns; // result columns to read, in held order
+    for (int i = 0; i < rec.count(); ++i) {
+        out.names << rec.fieldName(i);
+        const bool kept = keep.isEmpty() || keep.contains(rec.fieldName(i).toLower());
+        out.slot << (kept ? int(columns.size()) : -1);
+        if (kept)
+            columns << i;
+    }
+    out.held = int(columns.size());
+    if (q.size() > 0)
+        out.values.reserve(qsizetype(q.size()) * out.held);
+    while (q.next()) {
+        for (int c : std::as_const(columns))
+            out.values << q.value(c);
+        ++out.rows;
+    }
+    if (q.lastError().isValid()) {
+        err = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// A read-only in-memory copy of a listing's rows, shown by a grid.
+class TAccountRows final : public QAbstractTableModel
+{
+public:
+    TAccountRows(QHash<QString, QString> captions, QObject* parent)
+        : QAbstractTableModel(parent), captions_(std::move(captions))
+    {
+    }
+
+    void setRows(TRows rows)
+    {
+        beginResetModel();
+        rows_ = std::move(rows);
+        endResetModel();
+    }
+    void clear() { setRows(TRows{}); }
+
+    int column(const QString& name) const
+    {
+        for (int i = 0; i < rows_.names.size(); ++i)
+            if (QString::compare(rows_.names.at(i), name, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    }
+    QVariant value(int row, int col) const
+    {
+        if (row < 0 || row >= rows_.rows || col < 0 || col >= rows_.names.size() || rows_.slot.at(col) < 0)
+            return {};
+        return rows_.values.at(qsizetype(row) * rows_.held + rows_.slot.at(col));
+    }
+    // Whether the grid shows the column, and under which caption.
+    bool shown(int col) const { return captions_.contains(rows_.names.value(col).toLower()); }
+
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : rows_.rows; }
+    int columnCount(const QModelIndex& parent = {}) const override
+    {
+        return parent.isValid() ? 0 : int(rows_.names.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (role != Qt::DisplayRole || !index.isValid())
+            return {};
+        const QVariant v = value(index.row(), index.column());
+        if (v.metaType().id() == QMetaType::QDateTime)
+            return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        return v;
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
+            return {};
+        const QString name = rows_.names.value(section);
+        return captions_.value(name.toLower(), name);
+    }
+
+private:
+    QHash<QString, QString> captions_; // lower-case column name -> caption of a shown column
+    TRows rows_;
+};
+
+TaccountMgrFrm::TaccountMgrFrm(QWidget* parent) : TWorkPage(parent)
+{
+    setObjectName(QStringLiteral("TaccountMgrFrm"));
+    FAccounts = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
+                                  {QStringLiteral("smscount"), QStringLiteral("条数")}},
+                                 this);
+    FCharges = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
+                                 {QStringLiteral("remainwhencharge"), QStringLiteral("充值时余额")},
+                                 {QStringLiteral("chargepoint"), QStringLiteral("本次充值数")},
+                                 {QStringLiteral("contributor"), QStringLiteral("充值人")},
+                                 {QStringLiteral("chargetime"), QStringLiteral("充值时间")}},
+                                this);
+    buildUi();
+}
+
+TaccountMgrFrm::~TaccountMgrFrm() = default;
+
+void TaccountMgrFrm::buildUi()
+{
+    auto named = [](auto* w, const char* name) {
+        w->setObjectName(QLatin1String(name));
+        return w;
+    };
+    auto toolButton = [&](const char* name, const QString& text) {
+        auto* b = named(new QToolButton(this), name);
+        b->setText(text);
+        b->setToolButtonStyle(Qt::ToolButtonTextOnly);
+        return b;
+    };
+    auto grid = [&](QTableView* v) {
+        v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        v->setSelectionBehavior(QAbstractItemView::SelectRows);
+        v->setSelectionMode(QAbstractItemView::SingleSelection);
+        v->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+        v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 6);
+        v->verticalHeader()->hide();
+        v->setWordWrap(false);
+    };
+
+    // toolbar
+    edtFilterValue = named(new QLineEdit(this), "edtFilterValue");
+    btnAccountFilter = toolButton("btnAccountFilter", QStringLiteral("模糊查询"));
+    btnAll = toolButton("btnAll", QStringLiteral("全部子账户"));
+    btnAddAccount = toolButton("btnAddAccount", QStringLiteral("添加子帐户"));
+    auto* toolbar = new QHBoxLayout;
+    toolbar->addWidget(new QLabel(QStringLiteral("查询内容"), this));
+    toolbar->addWidget(edtFilterValue);
+    toolbar->addWidget(btnAccountFilter);
+    toolbar->addWidget(btnAll);
+    toolbar->addWidget(btnAddAccount);
+    toolbar->addStretch(1);
+
+    // sub-account list
+    lblAccountCnt = named(new QLabel(kNoCount, this), "lblAccountCnt");
+    dgAccount = named(new QTableView(this), "dgAccount");
+    grid(dgAccount);
+    dgAccount->setModel(FAccounts);
+    auto* left = new QVBoxLayout;
+    left->addWidget(lblAccountCnt);
+    left->addWidget(dgAccount, 1);
+
+    // detail fields
+    edtUser = named(new QLineEdit(this), "edtUser");
+    edtUser->setEnabled(false);
+    edtPwd = named(new QLineEdit(this), "edtPwd");
+    edtPwd->setEchoMode(QLineEdit::Password);
+    edtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
+    btnEditPwd = named(new QPushButton(QStringLiteral("修改密码"), this), "btnEditPwd");
+    edtGrade = named(new QLineEdit(this), "edtGrade");
+    edtGrade->setEnabled(false);
+    edtCount = named(new QLineEdit(this), "edtCount");
+    edtCount->setEnabled(false);
+    edtCharge = named(new QLineEdit(this), "edtCharge");
+    btnCharge = named(new QPushButton(QStringLiteral("充值"), this), "btnCharge");
+    edtPhone = named(new QLineEdit(this), "edtPhone");
+    edtAddr = named(new QLineEdit(this), "edtAddr");
+    edtAddr->setMinimumWidth(2 * edtPhone->sizeHint().width());
+    btnEditAddr = named(new QPushButton(QStringLiteral("修改电话、地址"), this), "btnEditAddr");
+    auto* detail = new QGridLayout;
+    int row = 0;
+    auto addRow = [&](const QString& label, QLineEdit* edit, QPushButton* button) {
+        detail->addWidget(new QLabel(label, this), row, 0);
+        detail->addWidget(edit, row, 1);
+        if (button)
+            detail->addWidget(button, row, 2);
+        ++row;
+    };
+    addRow(QStringLiteral("帐户"), edtUser, nullptr);
+    addRow(QStringLiteral("密码"), edtPwd, btnEditPwd);
+    addRow(QStringLiteral("级别"), edtGrade, nullptr);
+    addRow(QStringLiteral("条数"), edtCount, nullptr);
+    addRow(QStringLiteral("充资条数"), edtCharge, btnCharge);
+    addRow(QStringLiteral("电话"), edtPhone, nullptr);
+    addRow(QStringLiteral("地址"), edtAddr, btnEditAddr);
+    detail->setRowStretch(row, 1);
+
+    auto* middle = new QHBoxLayout;
+    middle->addLayout(left, 1);
+    middle->addLayout(detail, 2);
+
+    // recharge records
+    grpChargeDetail = named(new QGroupBox(QStringLiteral("充值记录明细"), this), "grpChargeDetail");
+    btnDetailFilter = toolButton("btnDetailFilter", QStringLiteral("按时间过滤"));
+    edtStartDate = named(new QDateEdit(this), "edtStartDate");
+    edtEndDate = named(new QDateEdit(this), "edtEndDate");
+    for (QDateEdit* d : {edtStartDate, edtEndDate}) {
+        d->setCalendarPopup(true);
+        d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        d->setDate(QDate::currentDate());
+    }
+    btnChargeDetail = toolButton("btnChargeDetail", QStringLiteral("按子帐号查询"));
+    edtCustomer = named(new QLineEdit(this), "edtCustomer");
+    lblDetailCnt = named(new QLabel(kNoCount, this), "lblDetailCnt");
+    dgChargeDetail = named(new QTableView(this), "dgChargeDetail");
+    grid(dgChargeDetail);
+    dgChargeDetail->setModel(FCharges);
+    auto* detailBar = new QHBoxLayout;
+    detailBar->addWidget(btnDetailFilter);
+    detailBar->addWidget(edtStartDate);
+    detailBar->addWidget(new QLabel(QStringLiteral("到"), this));
+    detailBar->addWidget(edtEndDate);
+    detailBar->addWidget(btnChargeDetail);
+    detailBar->addWidget(edtCustomer);
+    detailBar->addStretch(1);
+    auto* groupLayout = new QVBoxLayout(grpChargeDetail);
+    groupLayout->addLayout(detailBar);
+    groupLayout->addWidget(lblDetailCnt);
+    groupLayout->addWidget(dgChargeDetail, 1);
+
+    auto* page = new QVBoxLayout(this);
+    page->addLayout(toolbar);
+    page->addLayout(middle, 1);
+    page->addWidget(grpChargeDetail, 1);
+
+    connect(btnAll, &QToolButton::clicked, this, &TaccountMgrFrm::btnAllClick);
+    connect(btnAccountFilter, &QToolButton::clicked, this, &TaccountMgrFrm::btnAccountFilterClick);
+    connect(btnAddAccount, &QToolButton::clicked, this, &TaccountMgrFrm::btnAddAccountClick);
+    connect(dgAccount->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
+        if (!FLoading)
+            ClientDataSet1AfterScroll();
+    });
+    connect(dgAccount, &QTableView::doubleClicked, this, &TaccountMgrFrm::dgAccountDblClick);
+    // A change handler only enables its button; a row change disables all three.
+    connect(edtPwd, &QLineEdit::textChanged, this, [this] { btnEditPwd->setEnabled(true); });
+    connect(edtCharge, &QLineEdit::textChanged, this, [this] { btnCharge->setEnabled(true); });
+    connect(edtPhone, &QLineEdit::textChanged, this, [this] { btnEditAddr->setEnabled(true); });
+    connect(edtAddr, &QLineEdit::textChanged, this, [this] { btnEditAddr->setEnabled(true); });
+    connect(btnEditPwd, &QPushButton::clicked, this, &TaccountMgrFrm::btnEditPwdClick);
+    connect(btnEditAddr, &QPushButton::clicked, this, &TaccountMgrFrm::btnEditAddrClick);
+    connect(btnCharge, &QPushButton::clicked, this, &TaccountMgrFrm::btnChargeClick);
+    connect(btnChargeDetail, &QToolButton::clicked, this, &TaccountMgrFrm::btnChargeDetailClick);
+    connect(btnDetailFilter, &QToolButton::clicked, this, &TaccountMgrFrm::btnDetailFilterClick);
+}
+
+// --- page hooks ---
+
+void TaccountMgrFrm::InitPage()
+{
+    edtStartDate->setDate(QDate::currentDate());
+    edtEndDate->setDate(QDate::currentDate());
+    btnAllClick();
+}
+
+void TaccountMgrFrm::AfterLogin()
+{
+    FLoading = true;
+    FAccounts->clear();
+    FLoading = false;
+    FListLoaded = false;
+    FAccountSql.clear();
+    FAccountParams.clear();
+    lblAccountCnt->setText(kNoCount);
+    ClearDetail();
+    edtCharge->clear();
+    FCharges->clear();
+    lblDetailCnt->setText(kNoCount);
+    edtCustomer->clear();
+    btnAllClick();
+}
+
+// --- sub-account list ---
+
+bool TaccountMgrFrm::ListEmpty() const { return FAccounts->rowCount() == 0; }
+
+int TaccountMgrFrm::CurrentRow() const
+{
+    const QModelIndex i = dgAccount->currentIndex();
+    return i.isValid() ? i.row() : -1;
+}
+
+QString TaccountMgrFrm::currentValue(const QString& column) const
+{
+    return FAccounts->value(CurrentRow(), FAccounts->column(column)).toString();
+}
+
+void TaccountMgrFrm::setupAccountColumns()
+{
+    for (int c = 0; c < FAccounts->columnCount(); ++c)
+        dgAccount->setColumnHidden(c, !FAccounts->shown(c));
+}
+
+void TaccountMgrFrm::setupChargeColumns()
+{
+    for (int c = 0; c < FCharges->columnCount(); ++c)
+        dgChargeDetail->setColumnHidden(c, !FCharges->shown(c));
+}
+
+// Closes the list, runs the statement and, when it succeeds, takes its rows
+// with the first one current. A failure leaves the list closed.
+bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
+{
+    FLoading = true;
+    FAccounts->clear();
+    FLoading = false;
+    FListLoaded = false;
+    TRows rows;
+    QString err;
+    if (!fetchRows(sql, params, kAccountColumns, rows, err)) {
+        if (!err.isEmpty())
+            ReportError(err);
+        return false;
+    }
+    FAccountSql = sql;
+    FAccountParams = params;
+    FListLoaded = true;
+    lblAccountCnt->setText(kCountPrefix + QString::number(rows.rows));
+    FLoading = true;
+    FAccounts->setRows(std::move(rows));
+    setupAccountColumns();
+    FLoading = false;
+    showAccountRows();
+    return true;
+}
+
+// Makes the first row current and fills the details from it (or empties them).
+void TaccountMgrFrm::showAccountRows()
+{
+    if (!ListEmpty()) {
+        FLoading = true;
+        dgAccount->setCurrentIndex(FAccounts->index(0, qMax(0, FAccounts->column(QStringLiteral("customername")))));
+        dgAccount->scrollToTop();
+        FLoading = false;
+    }
+    ClientDataSet1AfterScroll();
+}
+
+void TaccountMgrFrm::btnAllClick()
+{
+    if (!Para.LoggedIn) {
+        ShowError(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"));
+        return;
+    }
+    openAccounts(kAllAccountsSql, {{QStringLiteral("customerName"), Para.UserName}});
+}
+
+void TaccountMgrFrm::btnAccountFilterClick()
+{
+    if (!Para.LoggedIn) {
+        ShowError(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"));
+        return;
+    }
+    // The typed text, blanks included, only ever travels as a bound value.
+    openAccounts(kSearchAccountsSql,
+                 {{QStringLiteral("parentname"), Para.UserName},
+                  {QStringLiteral("pattern"), QString(QLatin1Char('%') + edtFilterValue->text() + QLatin1Char('%'))}});
+}
+
+void TaccountMgrFrm::RefreshAccounts()
+{
+    if (!FListLoaded)
+        return;
+    TRows rows;
+    QString err;
+    if (!fetchRows(FAccountSql, FAccountParams, kAccountColumns, rows, err)) {
+        // The grid keeps the rows it showed.
+        if (!err.isEmpty())
+            ReportError(err);
+        return;
+    }
+    FLoading = true;
+    FAccounts->setRows(std::move(rows));
+    setupAccountColumns();
+    FLoading = false;
+    // An empty result leaves the detail fields as they were.
+    if (!ListEmpty())
+        showAccountRows();
+}
+
+void TaccountMgrFrm::ClearDetail()
+{
+    edtUser->clear();
+    edtPwd->clear();
+    edtCount->clear();
+    edtGrade->clear();
+    edtPhone->clear();
+    edtAddr->clear();
+}
+
+void TaccountMgrFrm::ClientDataSet1AfterScroll()
+{
+    if (ListEmpty()) {
+        ClearDetail();
+        return;
+    }
+    if (CurrentRow() < 0)
+        return;
+    edtUser->setText(currentValue(QStringLiteral("customername")));
+    edtPwd->setText(currentValue(QStringLiteral("password")));
+    edtCount->setText(currentValue(QStringLiteral("smscount")));
+    edtGrade->setText(currentValue(QStringLiteral("customerGrade")));
+    edtPhone->setText(currentValue(QStringLiteral("telphone")));
+    edtAddr->setText(currentValue(QStringLiteral("address")));
+    edtCharge->clear();
+    btnEditPwd->setEnabled(false);
+    btnEditAddr->setEnabled(false);
+    btnCharge->setEnabled(false);
+}
+
+void TaccountMgrFrm::dgAccountDblClick()
+{
+    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+        return;
+    edtCustomer->setText(currentValue(QStringLiteral("customername")));
+}
+
+void TaccountMgrFrm::btnAddAccountClick()
+{
+    if (ShowNewUserDialog(Para.UserName, Para.Grade))
+        RefreshAccounts();
+}
+
+// --- changes of the current sub-account ---
+
+bool TaccountMgrFrm::RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText)
+{
+    const bool ok = DM && DM->TryExecuteSql(sql, params);
+    if (!ok)
+        ShowError(failText, QStringLiteral("修改失败"));
+    return ok;
+}
+
+void TaccountMgrFrm::btnEditPwdClick()
+{
+    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+        return;
+    // The password is stored as typed, blanks included.
+    if (RunUpdate(QStringLiteral("update customers set password=:password where customername=:customername"),
+                  {{QStringLiteral("password"), edtPwd->text()},
+                   {QStringLiteral("customername"), currentValue(QStringLiteral("customername"))}},
+                  QStringLiteral("修改密码失败")))
+        RefreshAccounts();
+}
+
+void TaccountMgrFrm::btnEditAddrClick()
+{
+    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+        return;
+    if (RunUpdate(QStringLiteral("update customers set telphone=:telphone, address=:address "
+                                 "where customername=:customername"),
+                  {{QStringLiteral("telphone"), TrimCtl(edtPhone->text())},
+                   {QStringLiteral("address"), TrimCtl(edtAddr->text())},
+                   {QStringLiteral("customername"), currentValue(QStringLiteral("customername"))}},
+                  QStringLiteral("修改电话、地址失败")))
+        RefreshAccounts();
+}
+
+bool ParseChargeAmount(const QString& text, int& amount)
+{
+    const QString t = TrimCtl(text);
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < t.size() && (t.at(i) == QLatin1Char('+') || t.at(i) == QLatin1Char('-'))) {
+        negative = t.at(i) == QLatin1Char('-');
+        ++i;
+    }
+    int base = 10;
+    if (i < t.size() && (t.at(i) == QLatin1Char('$') || t.at(i) == QLatin1Char('x') || t.at(i) == QLatin1Char('X'))) {
+        base = 16;
+        ++i;
+    } else if (i + 1 < t.size() && t.at(i) == QLatin1Char('0') &&
+               (t.at(i + 1) == QLatin1Char('x') || t.at(i + 1) == QLatin1Char('X'))) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= t.size())
+        return false;
+    const qint64 limit = qint64(std::numeric_limits<int>::max()) + 1; // magnitude of the smallest value
+    qint64 v = 0;
+    for (; i < t.size(); ++i) {
+        const char16_t c = t.at(i).unicode();
+        int d = -1;
+        if (c >= u'0' && c <= u'9')
+            d = c - u'0';
+        else if (base == 16 && c >= u'a' && c <= u'f')
+            d = c - u'a' + 10;
+        else if (base == 16 && c >= u'A' && c <= u'F')
+            d = c - u'A' + 10;
+        if (d < 0)
+            return false;
+        v = v * base + d;
+        if (v > limit)
+            return false;
+    }
+    if (negative)
+        v = -v;
+    if (v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
+        return false;
+    amount = int(v);
+    return true;
+}
+
+void TaccountMgrFrm::btnChargeClick()
+{
+    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+        return;
+    int amount = 0;
+    if (!ParseChargeAmount(edtCharge->text(), amount)) {
+        ShowError(QStringLiteral("充资数不能为空，且只能为整数"), kChargeCaption);
+        return;
+    }
+    if (!DM)
+        return;
+    qint64 ownBalance = 0;
+    if (!DM->TryGetBalance(Para.UserName, ownBalance)) {
+        ShowError(kNetworkFailed, kChargeCaption);
+        return;
+    }
+    const QString name = currentValue(QStringLiteral("customername"));
+    qint64 subBalance = 0;
+    if (!DM->TryGetBalance(name, subBalance)) {
+        ShowError(kNetworkFailed, kChargeCaption);
+        return;
+    }
+    const qint64 amt = amount;
+    if ((amt > 0 && amt > ownBalance) || (amt < 0 && -amt > subBalance)) {
+        ShowError(QStringLiteral("账户余额不足"), kChargeCaption);
+        return;
+    }
+    if (!DM->Recharge(Para.UserName, name, amount)) {
+        ShowError(QStringLiteral("充值失败"), kChargeCaption);
+        return;
+    }
+    ShowInfo(QStringLiteral("充值成功"), QStringLiteral("充值成功"));
+    edtCount->clear();
+    RefreshAccounts();
+    HostRefreshBalance();
+}
+
+// --- recharge records ---
+
+QDateTime TaccountMgrFrm::ChargeTimeBound(bool isStart) const
+{
+    if (isStart)
+        return QDateTime(edtStartDate->date(), QTime(0, 0, 0));
+    // Written out and read back in one fixed form, whatever the locale.
+    const QString text = edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
+    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params)
+{
+    FCharges->clear();
+    TRows rows;
+    QString err;
+    if (!fetchRows(sql, params, {}, rows, err)) {
+        if (!err.isEmpty())
+            ReportError(err);
+        return;
+    }
+    lblDetailCnt->setText(kCountPrefix + QString::number(rows.rows));
+    FCharges->setRows(std::move(rows));
+    setupChargeColumns();
+    const int timeCol = FCharges->column(QStringLiteral("chargeTime"));
+    if (timeCol >= 0)
+        dgChargeDetail->resizeColumnToContents(timeCol);
+}
+
+void TaccountMgrFrm::btnChargeDetailClick()
+{
+    if (!FListLoaded || ListEmpty())
+        return;
+    showChargeRows(QStringLiteral("select * from charge where customerName=:customerName"),
+                   {{QStringLiteral("customerName"), TrimCtl(edtCustomer->text())}});
+}
+
+void TaccountMgrFrm::btnDetailFilterClick()
+{
+    if (!FListLoaded)
+        return;
+    showChargeRows(QString(QStringLiteral("select * from charge where contributor=:contributor") + QLatin1Char('\n') +
+                           QStringLiteral(" and chargeTime<=:endtime and chargeTime>=:starttime")),
+                   {{QStringLiteral("starttime"), ChargeTimeBound(true)},
+                    {QStringLiteral("endtime"), ChargeTimeBound(false)},
+                    {QStringLiteral("contributor"), Para.UserName}});
+}

@@ -1,0 +1,673 @@
+// The account administration page against a real server: the sub-account
+// list, the detail fields and their buttons, changes, recharge and records.
+#include "accounts/frmMgrAccount.h"
+#include "tests/accounts/AccountFixture.h"
+#include "tests/support/FakeUi.h"
+
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+
+namespace {
+
+QStringList listedNames(const TaccountMgrFrm& page)
+{
+    QStringList out;
+    const QAbstractItemModel* m = page.dgAccount->model();
+    int col = -1;
+    for (int c = 0; c < m->columnCount(); ++c)
+        if (m->headerData(c, Qt::Horizontal).toString() == QStringLiteral("账户"))
+            col = c;
+    for (int r = 0; r < m->rowCount(); ++r)
+        out << m->index(r, col).data().toString();
+    out.sort();
+    return out;
+}
+
+QStringList shownCaptions(const QTableView* grid)
+{
+    QStringList out;
+    const QAbstractItemModel* m = grid->model();
+    for (int c = 0; c < m->columnCount(); ++c)
+        if (!grid->isColumnHidden(c))
+            out << m->headerData(c, Qt::Horizontal).toString();
+    return out;
+}
+
+void selectRow(TaccountMgrFrm& page, const QString& name)
+{
+    const QAbstractItemModel* m = page.dgAccount->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+        for (int c = 0; c < m->columnCount(); ++c)
+            if (page.dgAccount->model()->headerData(c, Qt::Horizontal).toString() == QStringLiteral("账户") &&
+                m->index(r, c).data().toString() == name) {
+                page.dgAccount->setCurrentIndex(m->index(r, c));
+                return;
+            }
+    QFAIL(qPrintable(QStringLiteral("row %1 not listed").arg(name)));
+}
+
+// Enabled state of btnEditPwd, btnEditAddr, btnCharge.
+QString buttons(const TaccountMgrFrm& page)
+{
+    return QString::number(page.btnEditPwd->isEnabled()) + QString::number(page.btnEditAddr->isEnabled()) +
+           QString::number(page.btnCharge->isEnabled());
+}
+
+} // namespace
+
+class TstAccountPage : public QObject
+{
+    Q_OBJECT
+    TAccountFixture fx;
+
+private slots:
+    void initTestCase() { QVERIFY2(fx.start(), qPrintable(fx.server.error())); }
+    void init() { QVERIFY(fx.reset()); }
+    void cleanup() { fx.finish(); }
+
+    void layoutNamesCaptionsAndColumns()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss"), 5));
+        TaccountMgrFrm page;
+        for (const char* name :
+             {"edtFilterValue", "btnAccountFilter", "btnAll", "btnAddAccount", "lblAccountCnt", "dgAccount", "edtUser",
+              "edtPwd", "btnEditPwd", "edtGrade", "edtCount", "edtCharge", "btnCharge", "edtPhone", "edtAddr",
+              "btnEditAddr", "btnDetailFilter", "edtStartDate", "edtEndDate", "btnChargeDetail", "edtCustomer",
+              "lblDetailCnt", "dgChargeDetail"})
+            QVERIFY2(page.findChild<QWidget*>(QLatin1String(name)), name);
+        QCOMPARE(page.btnAccountFilter->text(), QStringLiteral("模糊查询"));
+        QCOMPARE(page.btnAll->text(), QStringLiteral("全部子账户"));
+        QCOMPARE(page.btnAddAccount->text(), QStringLiteral("添加子帐户"));
+        QCOMPARE(page.btnEditPwd->text(), QStringLiteral("修改密码"));
+        QCOMPARE(page.btnCharge->text(), QStringLiteral("充值"));
+        QCOMPARE(page.btnEditAddr->text(), QStringLiteral("修改电话、地址"));
+        QCOMPARE(page.btnDetailFilter->text(), QStringLiteral("按时间过滤"));
+        QCOMPARE(page.btnChargeDetail->text(), QStringLiteral("按子帐号查询"));
+        QCOMPARE(page.grpChargeDetail->title(), QStringLiteral("充值记录明细"));
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录数"));
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录数"));
+        QVERIFY(!page.edtUser->isEnabled());
+        QVERIFY(!page.edtGrade->isEnabled());
+        QVERIFY(!page.edtCount->isEnabled());
+        QCOMPARE(page.edtPwd->echoMode(), QLineEdit::Password);
+        QCOMPARE(buttons(page), QStringLiteral("111")); // the buttons start enabled
+
+        page.InitPage();
+        QCOMPARE(page.edtStartDate->date(), QDate::currentDate());
+        QCOMPARE(page.edtEndDate->date(), QDate::currentDate());
+        QCOMPARE(shownCaptions(page.dgAccount), (QStringList{QStringLiteral("账户"), QStringLiteral("条数")}));
+        QVERIFY(page.dgAccount->editTriggers() == QAbstractItemView::NoEditTriggers);
+        page.edtCustomer->setText(QStringLiteral("kid"));
+        page.btnChargeDetail->click();
+        QCOMPARE(shownCaptions(page.dgChargeDetail),
+                 (QStringList{QStringLiteral("账户"), QStringLiteral("充值时余额"), QStringLiteral("本次充值数"),
+                              QStringLiteral("充值人"), QStringLiteral("充值时间")}));
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void customerWithoutSubAccounts()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("stranger"), QStringLiteral("other"), 5, QStringLiteral("x")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        QVERIFY(page.ListLoaded());
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  0"));
+        QCOMPARE(page.dgAccount->model()->rowCount(), 0);
+        for (QLineEdit* e : {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
+            QVERIFY(e->text().isEmpty());
+        // The buttons may stand enabled; on an empty list they do nothing.
+        page.edtCharge->setText(QStringLiteral("5"));
+        page.btnCharge->click();
+        page.btnEditPwd->click();
+        page.btnEditAddr->click();
+        emit page.dgAccount->doubleClicked(QModelIndex());
+        QVERIFY(page.edtCustomer->text().isEmpty());
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(fx.server.scalar(QStringLiteral("select count(*) from charge")).toInt(), 0);
+    }
+
+    void notLoggedInRefusesBothLoads()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss")));
+        Para.LoggedIn = false;
+        TaccountMgrFrm page;
+        page.btnAll->click();
+        page.btnAccountFilter->click();
+        QCOMPARE(ui.count(), 2);
+        for (const TUiMessage& m : ui.shown) {
+            QCOMPARE(m.text, QStringLiteral("数据库未连接，提交失败"));
+            QCOMPARE(m.caption, QStringLiteral("发送失败"));
+            QCOMPARE(m.icon, TMsgIcon::Error);
+        }
+        QVERIFY(!page.ListLoaded());
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录数"));
+    }
+
+    void search_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("single quote") << QStringLiteral("'") << QStringList{QStringLiteral("o'brien")};
+        QTest::newRow("double quote") << QStringLiteral("\"") << QStringList{QStringLiteral("a\"b")};
+        QTest::newRow("empty lists all")
+            << QString() << QStringList{QStringLiteral("a\"b"), QStringLiteral("ab sp"), QStringLiteral("o'brien"),
+                                        QStringLiteral("spx"), QStringLiteral("x%y"), QStringLiteral("xay")};
+        QTest::newRow("percent keeps its meaning") << QStringLiteral("x%y")
+                                                   << QStringList{QStringLiteral("x%y"), QStringLiteral("xay")};
+        QTest::newRow("underscore keeps its meaning") << QStringLiteral("x_y")
+                                                      << QStringList{QStringLiteral("x%y"), QStringLiteral("xay")};
+        QTest::newRow("leading blank kept") << QStringLiteral(" sp") << QStringList{QStringLiteral("ab sp")};
+        QTest::newRow("trailing blank kept") << QStringLiteral("sp ") << QStringList{};
+        QTest::newRow("statement not disturbed") << QStringLiteral("' or '1'='1") << QStringList{};
+        QTest::newRow("case follows the column") << QStringLiteral("O'B") << QStringList{QStringLiteral("o'brien")};
+    }
+    void search()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, expected);
+        FakeUi ui;
+        for (const char* n : {"o'brien", "a\"b", "x%y", "xay", "ab sp", "spx"})
+            QVERIFY(fx.addCustomer(QString::fromUtf8(n), QStringLiteral("boss")));
+        QVERIFY(fx.addCustomer(QStringLiteral("o'brien2"), QStringLiteral("other")));
+        TaccountMgrFrm page;
+        page.edtFilterValue->setText(text);
+        page.btnAccountFilter->click();
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(listedNames(page), expected);
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  %1").arg(expected.size()));
+    }
+
+    void failingListQueryIsReportedAndLeavesListClosed()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        QCOMPARE(page.dgAccount->model()->rowCount(), 1);
+        SQL_EXEC(fx.server, QStringLiteral("rename table customers to customers_gone"));
+        page.btnAll->click();
+        SQL_EXEC(fx.server, QStringLiteral("rename table customers_gone to customers"));
+        QCOMPARE(ui.count(), 1);
+        QVERIFY(ui.last().topLevelError);
+        QVERIFY(ui.last().text.contains(QStringLiteral("customers")));
+        QVERIFY(!page.ListLoaded());
+        QCOMPARE(page.dgAccount->model()->rowCount(), 0);
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  1"));
+        // Guarded actions do nothing while the list is closed.
+        page.edtCustomer->setText(QStringLiteral("kid"));
+        page.btnChargeDetail->click();
+        page.btnDetailFilter->click();
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录数"));
+        QCOMPARE(ui.count(), 1);
+    }
+
+    void closedConnectionIsReopenedForTheList()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss")));
+        TaccountMgrFrm page;
+        fx.dm->Close(); // as after a lost connection
+        page.InitPage();
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(page.dgAccount->model()->rowCount(), 1);
+
+        // Server unreachable: the data module's connection box, nothing more.
+        fx.dm->SetServer(fx.server.host(), 1);
+        page.btnAll->click();
+        QCOMPARE(ui.count(), 1);
+        QVERIFY(!ui.last().topLevelError);
+        QCOMPARE(ui.last().text, QStringLiteral("网络异常，数据库连接失败"));
+        QVERIFY(!page.ListLoaded());
+        QCOMPARE(page.dgAccount->model()->rowCount(), 0);
+    }
+
+    void rowChangeRefillsDetailsAndDisablesButtons()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss"), 11, QStringLiteral("pa"),
+                               QStringLiteral("111"), QStringLiteral("addr a"), 2));
+        QVERIFY(fx.addCustomer(QStringLiteral("beta"), QStringLiteral("boss"), 22, QStringLiteral("pb"),
+                               QStringLiteral("222"), QStringLiteral("addr b"), 3));
+        TaccountMgrFrm page;
+        page.InitPage();
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  2"));
+        QCOMPARE(page.CurrentRow(), 0);
+        QVERIFY(!page.edtUser->text().isEmpty());
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+
+        selectRow(page, QStringLiteral("beta"));
+        page.edtCharge->setText(QStringLiteral("7"));
+        QCOMPARE(page.edtUser->text(), QStringLiteral("beta"));
+        selectRow(page, QStringLiteral("alpha"));
+        QCOMPARE(page.edtUser->text(), QStringLiteral("alpha"));
+        QCOMPARE(page.edtPwd->text(), QStringLiteral("pa"));
+        QCOMPARE(page.edtCount->text(), QStringLiteral("11"));
+        QCOMPARE(page.edtGrade->text(), QStringLiteral("2"));
+        QCOMPARE(page.edtPhone->text(), QStringLiteral("111"));
+        QCOMPARE(page.edtAddr->text(), QStringLiteral("addr a"));
+        QVERIFY(page.edtCharge->text().isEmpty());
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+
+        selectRow(page, QStringLiteral("beta"));
+        QCOMPARE(page.edtPwd->text(), QStringLiteral("pb"));
+        QCOMPARE(page.edtCount->text(), QStringLiteral("22"));
+        QCOMPARE(page.edtGrade->text(), QStringLiteral("3"));
+        QCOMPARE(page.edtAddr->text(), QStringLiteral("addr b"));
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+    }
+
+    void typingEnablesOnlyTheMatchingButton()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss"), 11, QStringLiteral("pa"),
+                               QStringLiteral("111"), QStringLiteral("addr")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+        QTest::keyClicks(page.edtAddr, QStringLiteral("x"));
+        QCOMPARE(buttons(page), QStringLiteral("010"));
+        page.RefreshAccounts();
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+        QTest::keyClicks(page.edtPhone, QStringLiteral("9"));
+        QCOMPARE(buttons(page), QStringLiteral("010"));
+        page.RefreshAccounts();
+        QTest::keyClicks(page.edtPwd, QStringLiteral("q"));
+        QCOMPARE(buttons(page), QStringLiteral("100"));
+        // Typing the old text back leaves the button enabled.
+        QTest::keyClick(page.edtPwd, Qt::Key_Backspace);
+        QCOMPARE(page.edtPwd->text(), QStringLiteral("pa"));
+        QCOMPARE(buttons(page), QStringLiteral("100"));
+        QTest::keyClicks(page.edtCharge, QStringLiteral("5"));
+        QCOMPARE(buttons(page), QStringLiteral("101"));
+    }
+
+    void doubleClickCopiesNameOnly()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss")));
+        QVERIFY(fx.addCustomer(QStringLiteral("beta"), QStringLiteral("boss")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        selectRow(page, QStringLiteral("beta"));
+        emit page.dgAccount->doubleClicked(page.dgAccount->currentIndex());
+        QCOMPARE(page.edtCustomer->text(), QStringLiteral("beta"));
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录数"));
+        QCOMPARE(page.dgChargeDetail->model()->rowCount(), 0);
+    }
+
+    void passwordKeptAsTypedPhoneAndAddressTrimmed()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss"), 0, QStringLiteral("old")));
+        QVERIFY(fx.addCustomer(QStringLiteral("beta"), QStringLiteral("boss"), 0, QStringLiteral("old")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        selectRow(page, QStringLiteral("beta"));
+        page.edtPwd->setText(QStringLiteral(" new 'pw\" "));
+        page.btnEditPwd->click();
+        QCOMPARE(fx.column(QStringLiteral("beta"), QStringLiteral("password")).toString(),
+                 QStringLiteral(" new 'pw\" "));
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("old"));
+        // The list ran again: its first row is current and the buttons are disabled.
+        QCOMPARE(page.CurrentRow(), 0);
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+
+        selectRow(page, QStringLiteral("beta"));
+        page.edtPhone->setText(QStringLiteral("  139 0000 \t"));
+        page.edtAddr->setText(QStringLiteral(" 北京 'road' "));
+        page.btnEditAddr->click();
+        QCOMPARE(fx.column(QStringLiteral("beta"), QStringLiteral("telphone")).toString(),
+                 QStringLiteral("139 0000"));
+        QCOMPARE(fx.column(QStringLiteral("beta"), QStringLiteral("address")).toString(),
+                 QStringLiteral("北京 'road'"));
+
+        selectRow(page, QStringLiteral("beta"));
+        page.edtPwd->clear();
+        page.btnEditPwd->click();
+        QCOMPARE(fx.column(QStringLiteral("beta"), QStringLiteral("password")).toString(), QString());
+        QCOMPARE(ui.count(), 0); // no success message
+    }
+
+    void failedChangeKeepsFieldsAndButton()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss"), 0, QStringLiteral("old")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        SQL_EXEC(fx.server, QStringLiteral("create trigger no_upd before update on customers for each row "
+                                           "signal sqlstate '45000' set message_text='refused'"));
+        page.edtPwd->setText(QStringLiteral("new"));
+        page.btnEditPwd->click();
+        page.edtPhone->setText(QStringLiteral("123"));
+        page.btnEditAddr->click();
+        SQL_EXEC(fx.server, QStringLiteral("drop trigger no_upd"));
+        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("修改密码失败"), QStringLiteral("修改电话、地址失败")}));
+        for (const TUiMessage& m : ui.shown) {
+            QCOMPARE(m.caption, QStringLiteral("修改失败"));
+            QCOMPARE(m.icon, TMsgIcon::Error);
+        }
+        QCOMPARE(page.edtPwd->text(), QStringLiteral("new"));
+        QCOMPARE(page.edtPhone->text(), QStringLiteral("123"));
+        QCOMPARE(buttons(page), QStringLiteral("110"));
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("old"));
+    }
+
+    void refreshRerunsTheActiveSearch()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("ab1"), QStringLiteral("boss"), 0, QStringLiteral("p")));
+        QVERIFY(fx.addCustomer(QStringLiteral("zz"), QStringLiteral("boss")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        page.edtFilterValue->setText(QStringLiteral("ab"));
+        page.btnAccountFilter->click();
+        QCOMPARE(listedNames(page), QStringList{QStringLiteral("ab1")});
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  1"));
+        QVERIFY(fx.addCustomer(QStringLiteral("ab2"), QStringLiteral("boss")));
+        QVERIFY(fx.addCustomer(QStringLiteral("zz2"), QStringLiteral("boss")));
+        page.edtFilterValue->setText(QStringLiteral("zz")); // only the last load's text counts
+        page.edtPwd->setText(QStringLiteral("q"));
+        page.btnEditPwd->click();
+        QCOMPARE(listedNames(page), (QStringList{QStringLiteral("ab1"), QStringLiteral("ab2")}));
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  1"));
+    }
+
+    void chargeAmount_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("amount");
+        QTest::newRow("blanks around") << QStringLiteral(" 25 ") << true << 25;
+        QTest::newRow("dollar hex") << QStringLiteral("$10") << true << 16;
+        QTest::newRow("0x hex") << QStringLiteral("0x1F") << true << 31;
+        QTest::newRow("X hex") << QStringLiteral("Xa") << true << 10;
+        QTest::newRow("plus sign") << QStringLiteral("+7") << true << 7;
+        QTest::newRow("minus sign") << QStringLiteral("-5") << true << -5;
+        QTest::newRow("zero") << QStringLiteral("0") << true << 0;
+        QTest::newRow("empty") << QString() << false << 0;
+        QTest::newRow("only blanks") << QStringLiteral("   ") << false << 0;
+        QTest::newRow("fraction") << QStringLiteral("1.5") << false << 0;
+        QTest::newRow("trailing letters") << QStringLiteral("12abc") << false << 0;
+        QTest::newRow("above 32 bits") << QStringLiteral("2147483648") << false << 0;
+        QTest::newRow("hex above 32 bits") << QStringLiteral("$80000000") << false << 0;
+        QTest::newRow("prefix only") << QStringLiteral("$") << false << 0;
+        QTest::newRow("sign only") << QStringLiteral("-") << false << 0;
+        QTest::newRow("blank inside") << QStringLiteral("1 2") << false << 0;
+        QTest::newRow("full-width digits") << QStringLiteral("１２") << false << 0;
+    }
+    void chargeAmount()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        QFETCH(int, amount);
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 1000));
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss"), 100));
+        TaccountMgrFrm page;
+        page.InitPage();
+        page.edtCharge->setText(QStringLiteral("x")); // typed, then changed to the case's text
+        page.edtCharge->setText(text);
+        page.btnCharge->click();
+        QCOMPARE(ui.count(), 1);
+        if (accepted) {
+            QCOMPARE(ui.last().text, QStringLiteral("充值成功"));
+            QCOMPARE(fx.server.scalar(QStringLiteral("select chargePoint from charge")).toInt(), amount);
+            QCOMPARE(fx.balance(QStringLiteral("kid")), 100 + amount);
+        } else {
+            QCOMPARE(ui.last().text, QStringLiteral("充资数不能为空，且只能为整数"));
+            QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
+            QCOMPARE(ui.last().icon, TMsgIcon::Error);
+            QCOMPARE(fx.server.scalar(QStringLiteral("select count(*) from charge")).toInt(), 0);
+            QCOMPARE(page.edtCharge->text(), text);
+        }
+    }
+
+    void rechargeBalances_data()
+    {
+        QTest::addColumn<qint64>("own");
+        QTest::addColumn<qint64>("sub");
+        QTest::addColumn<int>("amount");
+        QTest::addColumn<bool>("done");
+        QTest::newRow("more than own balance") << qint64(100) << qint64(0) << 101 << false;
+        QTest::newRow("exactly own balance") << qint64(100) << qint64(0) << 100 << true;
+        QTest::newRow("-5 against 3") << qint64(100) << qint64(3) << -5 << false;
+        QTest::newRow("-5 against 5") << qint64(100) << qint64(5) << -5 << true;
+        QTest::newRow("zero") << qint64(0) << qint64(0) << 0 << true;
+        QTest::newRow("own balance beyond 32 bits") << qint64(5000000000) << qint64(0) << 2000000000 << true;
+        QTest::newRow("sub balance beyond 32 bits")
+            << qint64(0) << qint64(4294967296) << -2147483647 - 1 << true;
+    }
+    void rechargeBalances()
+    {
+        QFETCH(qint64, own);
+        QFETCH(qint64, sub);
+        QFETCH(int, amount);
+        QFETCH(bool, done);
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), own));
+        QVERIFY(fx.addCustomer(QStringLiteral("aaa"), QStringLiteral("boss"), 1));
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss"), sub));
+        TaccountMgrFrm page;
+        page.InitPage();
+        selectRow(page, QStringLiteral("kid"));
+        const QString text = QString::number(amount);
+        page.edtCharge->setText(text);
+        page.btnCharge->click();
+        QCOMPARE(ui.count(), 1);
+        if (done) {
+            QCOMPARE(ui.last().text, QStringLiteral("充值成功"));
+            QCOMPARE(ui.last().caption, QStringLiteral("充值成功"));
+            QCOMPARE(ui.last().icon, TMsgIcon::Information);
+            QCOMPARE(fx.balance(QStringLiteral("boss")), own - amount);
+            QCOMPARE(fx.balance(QStringLiteral("kid")), sub + amount);
+            QCOMPARE(fx.server.scalar(QStringLiteral("select chargePoint from charge")).toInt(), amount);
+            QCOMPARE(fx.server.scalar(QStringLiteral("select remainWhenCharge from charge")).toLongLong(), sub);
+            QCOMPARE(fx.host.refreshes, 1);
+            // The list ran again: first row current, its details shown, amount emptied.
+            QCOMPARE(page.CurrentRow(), 0);
+            QCOMPARE(page.edtUser->text(), QStringLiteral("aaa"));
+            QCOMPARE(page.edtCount->text(), QStringLiteral("1"));
+            QVERIFY(page.edtCharge->text().isEmpty());
+        } else {
+            QCOMPARE(ui.last().text, QStringLiteral("账户余额不足"));
+            QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
+            QCOMPARE(fx.balance(QStringLiteral("boss")), own);
+            QCOMPARE(fx.balance(QStringLiteral("kid")), sub);
+            QCOMPARE(fx.server.scalar(QStringLiteral("select count(*) from charge")).toInt(), 0);
+            QCOMPARE(fx.host.refreshes, 0);
+            QCOMPARE(page.edtCharge->text(), text);
+            QVERIFY(page.btnCharge->isEnabled());
+        }
+    }
+
+    void rechargeLookupAndTransactionFailures()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss"), 10));
+        TaccountMgrFrm page;
+        page.InitPage();
+
+        // The sub-account vanished after the list was loaded.
+        SQL_EXEC(fx.server, QStringLiteral("update customers set customername='gone' where customername='kid'"));
+        page.edtCharge->setText(QStringLiteral("5"));
+        page.btnCharge->click();
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("网络异常，连接失败")});
+        QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
+        SQL_EXEC(fx.server, QStringLiteral("update customers set customername='kid' where customername='gone'"));
+
+        // The own row is missing.
+        ui.clear();
+        Para.UserName = QStringLiteral("nobody");
+        page.btnCharge->click();
+        Para.UserName = QStringLiteral("boss");
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("网络异常，连接失败")});
+
+        // The recording fails: nothing changes and the list is not refreshed.
+        ui.clear();
+        SQL_EXEC(fx.server, QStringLiteral("create trigger no_charge before insert on charge for each row "
+                                           "signal sqlstate '45000' set message_text='refused'"));
+        page.btnCharge->click();
+        SQL_EXEC(fx.server, QStringLiteral("drop trigger no_charge"));
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("充值失败")});
+        QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
+        QCOMPARE(fx.balance(QStringLiteral("boss")), 100);
+        QCOMPARE(fx.balance(QStringLiteral("kid")), 10);
+        QCOMPARE(page.edtCharge->text(), QStringLiteral("5"));
+        QCOMPARE(fx.host.refreshes, 0);
+    }
+
+    void chargeTimeBounds()
+    {
+        TaccountMgrFrm page;
+        page.edtStartDate->setDate(QDate(2024, 2, 29));
+        page.edtEndDate->setDate(QDate(2024, 3, 1));
+        QCOMPARE(page.ChargeTimeBound(true), QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0)));
+        QCOMPARE(page.ChargeTimeBound(false), QDateTime(QDate(2024, 3, 1), QTime(23, 59, 59)));
+    }
+
+    void rechargeRecordListings()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss")));
+        const QString ins = QStringLiteral("insert into charge(customername,remainWhenCharge,chargePoint,"
+                                           "contributor,chargeTime) values(?,0,?,?,?)");
+        auto rec = [&](const char* customer, int point, const char* contributor, const char* time) {
+            return fx.server.exec(ins, {QString::fromUtf8(customer), point, QString::fromUtf8(contributor),
+                                        QDateTime::fromString(QLatin1String(time), QStringLiteral("yyyy-MM-dd hh:mm:ss"))});
+        };
+        QVERIFY(rec("kid", 1, "boss", "2024-02-29 23:59:59"));
+        QVERIFY(rec("kid", 2, "boss", "2024-03-01 00:00:00"));
+        QVERIFY(rec("other", 3, "boss", "2024-03-01 23:59:59"));
+        QVERIFY(rec("kid", 4, "boss", "2024-03-02 00:00:00"));
+        QVERIFY(rec("kid", 5, "someone", "2024-03-01 12:00:00"));
+        TaccountMgrFrm page;
+        page.InitPage();
+        auto points = [&] {
+            QList<int> out;
+            const QAbstractItemModel* m = page.dgChargeDetail->model();
+            for (int c = 0; c < m->columnCount(); ++c)
+                if (m->headerData(c, Qt::Horizontal).toString() == QStringLiteral("本次充值数"))
+                    for (int r = 0; r < m->rowCount(); ++r)
+                        out << m->index(r, c).data().toInt();
+            std::sort(out.begin(), out.end());
+            return out;
+        };
+
+        // One day: both of its bounds included, by the customer only, to any sub-account.
+        page.edtStartDate->setDate(QDate(2024, 3, 1));
+        page.edtEndDate->setDate(QDate(2024, 3, 1));
+        page.edtCustomer->setText(QStringLiteral("nobody")); // plays no part here
+        page.btnDetailFilter->click();
+        QCOMPARE(points(), (QList<int>{2, 3}));
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录个数:  2"));
+
+        page.edtStartDate->setDate(QDate(2024, 2, 29));
+        page.edtEndDate->setDate(QDate(2024, 3, 2));
+        page.btnDetailFilter->click();
+        QCOMPARE(points(), (QList<int>{1, 2, 3, 4}));
+
+        page.edtStartDate->setDate(QDate(2024, 3, 2));
+        page.edtEndDate->setDate(QDate(2024, 3, 1));
+        page.btnDetailFilter->click();
+        QCOMPARE(points(), QList<int>{});
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录个数:  0"));
+
+        // One sub-account: all of its records, whatever contributor and date.
+        page.edtCustomer->setText(QStringLiteral("  kid "));
+        page.btnChargeDetail->click();
+        QCOMPARE(points(), (QList<int>{1, 2, 4, 5}));
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录个数:  4"));
+
+        page.edtCustomer->clear();
+        page.btnChargeDetail->click();
+        QCOMPARE(points(), QList<int>{});
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录个数:  0"));
+
+        // A failing listing is reported; the grid is empty and the count label kept.
+        page.edtCustomer->setText(QStringLiteral("kid"));
+        page.btnChargeDetail->click();
+        SQL_EXEC(fx.server, QStringLiteral("rename table charge to charge_gone"));
+        page.btnDetailFilter->click();
+        SQL_EXEC(fx.server, QStringLiteral("rename table charge_gone to charge"));
+        QCOMPARE(ui.count(), 1);
+        QVERIFY(ui.last().topLevelError);
+        QCOMPARE(page.dgChargeDetail->model()->rowCount(), 0);
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录个数:  4"));
+    }
+
+    void recordListingGuards()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        SQL_EXEC(fx.server, QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
+                                           "values('x',1,'boss',now())"));
+        TaccountMgrFrm page;
+        page.edtCustomer->setText(QStringLiteral("x"));
+        page.btnChargeDetail->click(); // not loaded
+        page.btnDetailFilter->click();
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录数"));
+        page.InitPage(); // loaded, empty
+        page.btnChargeDetail->click();
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录数"));
+        page.btnDetailFilter->click(); // an empty loaded list is enough
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录个数:  1"));
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void reloginShowsOnlyTheNewCustomersSubAccounts()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("b1"), QStringLiteral("boss"), 1, QStringLiteral("pw1")));
+        QVERIFY(fx.addCustomer(QStringLiteral("b2"), QStringLiteral("boss")));
+        QVERIFY(fx.addCustomer(QStringLiteral("other"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("o1"), QStringLiteral("other"), 7));
+        QVERIFY(fx.addCustomer(QStringLiteral("lone"), QString(), 100));
+        SQL_EXEC(fx.server, QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
+                                           "values('b1',1,'boss',now())"));
+        TaccountMgrFrm page;
+        page.InitPage();
+        page.edtFilterValue->setText(QStringLiteral("b1"));
+        page.btnAccountFilter->click();
+        page.edtCustomer->setText(QStringLiteral("b1"));
+        page.btnChargeDetail->click();
+        QCOMPARE(page.dgChargeDetail->model()->rowCount(), 1);
+
+        Para.UserName = QStringLiteral("other");
+        page.AfterLogin();
+        QCOMPARE(listedNames(page), QStringList{QStringLiteral("o1")});
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  1"));
+        QCOMPARE(page.edtUser->text(), QStringLiteral("o1"));
+        QCOMPARE(page.edtCount->text(), QStringLiteral("7"));
+        QCOMPARE(page.dgChargeDetail->model()->rowCount(), 0);
+        QVERIFY(page.edtCustomer->text().isEmpty());
+        // A refresh runs the new customer's list, not the earlier search.
+        page.RefreshAccounts();
+        QCOMPARE(listedNames(page), QStringList{QStringLiteral("o1")});
+
+        Para.UserName = QStringLiteral("lone");
+        page.AfterLogin();
+        QCOMPARE(page.dgAccount->model()->rowCount(), 0);
+        for (QLineEdit* e : {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
+            QVERIFY(e->text().isEmpty());
+        page.edtPwd->setText(QStringLiteral("hijack"));
+        page.btnEditPwd->click();
+        QCOMPARE(fx.column(QStringLiteral("o1"), QStringLiteral("password")).toString(), QString());
+        QCOMPARE(ui.count(), 0);
+    }
+};
+
+QTEST_MAIN(TstAccountPage)
+#include "tst_account_page.moc"
