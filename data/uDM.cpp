@@ -570,11 +570,13 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
         QSqlQuery q(db);
         return Exec(q, sql, {{QStringLiteral("customername"), name}}) && q.numRowsAffected() >= 1;
     };
-    if (!update(QStringLiteral("update customers set smscount=smscount-") + a +
+    // A balance stored as NULL counts as 0 here as everywhere else: NULL plus
+    // an amount would stay NULL and the credit moved to it would be lost.
+    if (!update(QStringLiteral("update customers set smscount=ifnull(smscount,0)-") + a +
                     QStringLiteral(" where customername=:customername") + (amt > 0 ? giverCover : QString()),
                 contributor))
         return abort();
-    if (!update(QStringLiteral("update customers set smscount=smscount+") + a +
+    if (!update(QStringLiteral("update customers set smscount=ifnull(smscount,0)+") + a +
                     QStringLiteral(" where customername=:customername") + (amt < 0 ? giverCover : QString()),
                 customer))
         return abort();
