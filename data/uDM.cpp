@@ -154,7 +154,8 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
         if (it == names.constEnd())
             return fail(QSqlError(QStringLiteral("parameter %1 not found").arg(p.name), QString(),
                                   QSqlError::StatementError));
-        q.bindValue(QLatin1Char(':') + it.value(), p.value);
+        const bool nullText = p.value.typeId() == QMetaType::QString && p.value.toString().isNull();
+        q.bindValue(QLatin1Char(':') + it.value(), nullText ? QVariant(QStringLiteral("")) : p.value);
     }
     // A placeholder without a value would silently go out as NULL.
     for (auto it = names.constBegin(); it != names.constEnd(); ++it) {

@@ -151,6 +151,20 @@ private slots:
         QCOMPARE(rows("submit"), ok ? 1 : 0);
     }
 
+    void emptyTextsStoredAsEmpty()
+    {
+        // A batch without test numbers (a null text) is stored with empty text, not refused.
+        addCustomer(QStringLiteral("alice"), 100);
+        TSmsRec b = batch(QStringLiteral("alice"), 2, 1);
+        b.TestPhonesText = QString();
+        b.Content = QString();
+        QVERIFY(dm->SubmitBatch(b));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 98LL);
+        QCOMPARE(server.scalar(QStringLiteral("select count(*) from submit where testPhones='' and content=''")).toInt(), 1);
+        QVERIFY(dm->ChangePassword(QStringLiteral("alice"), QStringLiteral("pw"), QString()));
+        QCOMPARE(server.scalar(QStringLiteral("select count(*) from customers where password=''")).toInt(), 1);
+    }
+
     void missingCustomerStoresNothing()
     {
         addCustomer(QStringLiteral("alice"), 100);
