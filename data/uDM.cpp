@@ -127,8 +127,15 @@ bool TDM::EnsureConnected()
             if (!ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError()))
                 db.close();
         }
-        if (!db.isOpen() && !db.open())
-            lastError_ = db.lastError();
+        if (!db.isOpen()) {
+            if (db.open()) {
+                // The transactions of a send and a recharge run read committed.
+                QSqlQuery iso(db);
+                iso.exec(QStringLiteral("set session transaction isolation level read committed"));
+            } else {
+                lastError_ = db.lastError();
+            }
+        }
         ok = db.isOpen();
     }
     if (!ok)

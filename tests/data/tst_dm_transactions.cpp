@@ -110,6 +110,14 @@ private slots:
                  QDateTime(QDate(2031, 12, 24), QTime(18, 30, 5)));
     }
 
+    void readCommitted()
+    {
+        QVERIFY(dm->EnsureConnected());
+        QSqlQuery q(dm->conn());
+        QVERIFY(q.exec(QStringLiteral("select @@session.tx_isolation")) && q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("READ-COMMITTED"));
+    }
+
     void distinctIdsPerBatch()
     {
         addCustomer(QStringLiteral("alice"), 100);
@@ -131,6 +139,8 @@ private slots:
         QTest::newRow("negative balance") << QVariant(-5) << 1 << 1 << false;
         QTest::newRow("NULL balance") << QVariant() << 1 << 1 << false;
         QTest::newRow("above 32 bits") << QVariant(5000000000LL) << 2 << 3 << true;
+        QTest::newRow("negative message count") << QVariant(10) << 3 << -1 << false;
+        QTest::newRow("no numbers") << QVariant(10) << 0 << 1 << true;
     }
     void coverage()
     {
