@@ -127,8 +127,15 @@ bool TDM::EnsureConnected()
             if (!ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError()))
                 db.close();
         }
-        if (!db.isOpen() && !db.open())
-            lastError_ = db.lastError();
+        if (!db.isOpen()) {
+            if (db.open()) {
+                // The transactions of a send and a recharge run read committed.
+                QSqlQuery iso(db);
+                iso.exec(QStringLiteral("set session transaction isolation level read committed"));
+            } else {
+                lastError_ = db.lastError();
+            }
+        }
         ok = db.isOpen();
     }
     if (!ok)
@@ -154,7 +161,8 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
         if (it == names.constEnd())
             return fail(QSqlError(QStringLiteral("parameter %1 not found").arg(p.name), QString(),
                                   QSqlError::StatementError));
-        q.bindValue(QLatin1Char(':') + it.value(), p.value);
+        const bool nullText = p.value.typeId() == QMetaType::QString && p.value.toString().isNull();
+        q.bindValue(QLatin1Char(':') + it.value(), nullText ? QVariant(QStringLiteral("")) : p.value);
     }
     // A placeholder without a value would silently go out as NULL.
     for (auto it = names.constBegin(); it != names.constEnd(); ++it) {
@@ -570,11 +578,13 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
         QSqlQuery q(db);
         return Exec(q, sql, {{QStringLiteral("customername"), name}}) && q.numRowsAffected() >= 1;
     };
-    if (!update(QStringLiteral("update customers set smscount=smscount-") + a +
+    // A balance stored as NULL counts as 0 here as everywhere else: NULL plus
+    // an amount would stay NULL and the credit moved to it would be lost.
+    if (!update(QStringLiteral("update customers set smscount=ifnull(smscount,0)-") + a +
                     QStringLiteral(" where customername=:customername") + (amt > 0 ? giverCover : QString()),
                 contributor))
         return abort();
-    if (!update(QStringLiteral("update customers set smscount=smscount+") + a +
+    if (!update(QStringLiteral("update customers set smscount=ifnull(smscount,0)+") + a +
                     QStringLiteral(" where customername=:customername") + (amt < 0 ? giverCover : QString()),
                 customer))
         return abort();

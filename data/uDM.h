@@ -48,7 +48,9 @@ public:
     bool IsConnected() const;
     // Prepares sql on q (a query on conn()), binds params by name and executes.
     // On failure the server's error is put in *err; a lost connection is closed
-    // so that the next EnsureConnected opens it anew.
+    // so that the next EnsureConnected opens it anew. Text is bound as text:
+    // an empty QString goes out as '' even when it is null (Qt would send NULL);
+    // only an invalid QVariant binds NULL.
     bool Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params = {}, QSqlError* err = nullptr);
     // Runs a statement without result. A failure is passed on in *err (false).
     bool ExecuteSql(const QString& sql, const TSqlParams& params = {}, QSqlError* err = nullptr);

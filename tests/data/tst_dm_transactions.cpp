@@ -1,0 +1,434 @@
+// The two balance transactions of the data module against a real server:
+// storing a send batch and moving credit between two customers.
+#include "data/uDM.h"
+#include "tests/support/FakeUi.h"
+#include "tests/support/TestServer.h"
+
+#include <QTcpServer>
+#include <QtTest>
+#include <thread>
+
+namespace {
+
+int deadPort()
+{
+    QTcpServer s;
+    s.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
+    return s.serverPort();
+}
+
+TSmsRec batch(const QString& customer, int phones, int msgCount, const QString& appoint = QString())
+{
+    TSmsRec r;
+    for (int i = 0; i < phones; ++i)
+        r.PhonesText += QStringLiteral("1380000%1\n").arg(i, 4, 10, QLatin1Char('0'));
+    r.PhoneCount = phones;
+    r.TestPhonesText = QStringLiteral("13900000000\n");
+    r.Content = QStringLiteral("测试短信");
+    r.MsgCount = msgCount;
+    r.CustomerName = customer;
+    r.AppointTime = appoint;
+    return r;
+}
+
+} // namespace
+
+class TstDmTransactions : public QObject
+{
+    Q_OBJECT
+    TestServer server;
+    std::unique_ptr<TDM> dm;
+
+    void addCustomer(const QString& name, const QVariant& balance)
+    {
+        QString err;
+        QVERIFY2(server.exec(QStringLiteral("insert into customers(customername,password,smscount) values(?,'pw',?)"),
+                             {name, balance}, &err),
+                 qPrintable(err));
+    }
+    QVariant balanceOf(const QString& name)
+    {
+        return server.scalar(QStringLiteral("select smscount from customers where customername=?"), {name});
+    }
+    int rows(const char* table)
+    {
+        return server.scalar(QStringLiteral("select count(*) from %1").arg(QLatin1String(table))).toInt();
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
+    void init()
+    {
+        QVERIFY(server.resetData());
+        dm = std::make_unique<TDM>();
+        dm->SetServer(server.host(), server.port());
+        DM = dm.get();
+    }
+    void cleanup()
+    {
+        DM = nullptr;
+        dm.reset();
+    }
+
+    // --- SubmitBatch ---
+
+    void immediateBatch()
+    {
+        FakeUi ui;
+        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer(QStringLiteral("bob"), 100);
+        // The server's default for appointtime must be what an immediate batch gets.
+        SQL_EXEC(server, "alter table submit alter appointtime set default '2001-02-03 04:05:06'");
+        auto restore = qScopeGuard(
+            [&] { server.exec(QStringLiteral("alter table submit alter appointtime set default current_timestamp")); });
+        const TSmsRec b = batch(QStringLiteral("ALICE"), 3, 2);
+        QVERIFY(dm->SubmitBatch(b));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 94LL);
+        QCOMPARE(balanceOf(QStringLiteral("bob")).toLongLong(), 100LL);
+        QSqlQuery q(server.admin());
+        QVERIFY(q.exec(QStringLiteral("select submitid,phones,testPhones,content,appointtime,customername,"
+                                      "submittime,phonecount,msgcount,now() from submit")));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(1).toString(), b.PhonesText);
+        QCOMPARE(q.value(2).toString(), b.TestPhonesText);
+        QCOMPARE(q.value(3).toString(), b.Content);
+        QCOMPARE(q.value(4).toDateTime(), QDateTime(QDate(2001, 2, 3), QTime(4, 5, 6)));
+        QCOMPARE(q.value(5).toString(), QStringLiteral("ALICE"));
+        QVERIFY(qAbs(q.value(6).toDateTime().secsTo(q.value(9).toDateTime())) <= 5);
+        QCOMPARE(q.value(7).toInt(), 3);
+        QCOMPARE(q.value(8).toInt(), 2);
+        QVERIFY(!q.next());
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void bookedBatch()
+    {
+        addCustomer(QStringLiteral("alice"), 100);
+        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 5, 1, QStringLiteral("2031-12-24 18:30:05"))));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 95LL);
+        QCOMPARE(server.scalar(QStringLiteral("select appointtime from submit")).toDateTime(),
+                 QDateTime(QDate(2031, 12, 24), QTime(18, 30, 5)));
+    }
+
+    void readCommitted()
+    {
+        QVERIFY(dm->EnsureConnected());
+        QSqlQuery q(dm->conn());
+        QVERIFY(q.exec(QStringLiteral("select @@session.tx_isolation")) && q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("READ-COMMITTED"));
+    }
+
+    void distinctIdsPerBatch()
+    {
+        addCustomer(QStringLiteral("alice"), 100);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1)));
+        QCOMPARE(server.scalar(QStringLiteral("select count(distinct submitid) from submit")).toInt(), 3);
+    }
+
+    void coverage_data()
+    {
+        QTest::addColumn<QVariant>("start");
+        QTest::addColumn<int>("phones");
+        QTest::addColumn<int>("msgCount");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("more than enough") << QVariant(10) << 3 << 3 << true;
+        QTest::newRow("exactly enough") << QVariant(9) << 3 << 3 << true;
+        QTest::newRow("one short") << QVariant(8) << 3 << 3 << false;
+        QTest::newRow("zero balance") << QVariant(0) << 1 << 1 << false;
+        QTest::newRow("negative balance") << QVariant(-5) << 1 << 1 << false;
+        QTest::newRow("NULL balance") << QVariant() << 1 << 1 << false;
+        QTest::newRow("above 32 bits") << QVariant(5000000000LL) << 2 << 3 << true;
+        QTest::newRow("negative message count") << QVariant(10) << 3 << -1 << false;
+        QTest::newRow("no numbers") << QVariant(10) << 0 << 1 << true;
+    }
+    void coverage()
+    {
+        // The balance is lowered only when it covers the cost; otherwise nothing is stored.
+        QFETCH(QVariant, start);
+        QFETCH(int, phones);
+        QFETCH(int, msgCount);
+        QFETCH(bool, ok);
+        addCustomer(QStringLiteral("alice"), start);
+        QCOMPARE(dm->SubmitBatch(batch(QStringLiteral("alice"), phones, msgCount)), ok);
+        const QVariant after = balanceOf(QStringLiteral("alice"));
+        if (ok)
+            QCOMPARE(after.toLongLong(), start.toLongLong() - phones * msgCount);
+        else if (start.isNull())
+            QVERIFY(after.isNull());
+        else
+            QCOMPARE(after.toLongLong(), start.toLongLong());
+        QCOMPARE(rows("submit"), ok ? 1 : 0);
+    }
+
+    void emptyTextsStoredAsEmpty()
+    {
+        // A batch without test numbers (a null text) is stored with empty text, not refused.
+        addCustomer(QStringLiteral("alice"), 100);
+        TSmsRec b = batch(QStringLiteral("alice"), 2, 1);
+        b.TestPhonesText = QString();
+        b.Content = QString();
+        QVERIFY(dm->SubmitBatch(b));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 98LL);
+        QCOMPARE(server.scalar(QStringLiteral("select count(*) from submit where testPhones='' and content=''")).toInt(), 1);
+        QVERIFY(dm->ChangePassword(QStringLiteral("alice"), QStringLiteral("pw"), QString()));
+        QCOMPARE(server.scalar(QStringLiteral("select count(*) from customers where password=''")).toInt(), 1);
+    }
+
+    void missingCustomerStoresNothing()
+    {
+        addCustomer(QStringLiteral("alice"), 100);
+        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("nobody"), 1, 1)));
+        QCOMPARE(rows("submit"), 0);
+    }
+
+    void badAppointTime()
+    {
+        addCustomer(QStringLiteral("alice"), 100);
+        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1, QStringLiteral("2031-13-40 25:00:00"))));
+        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1, QStringLiteral("tomorrow"))));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
+        QCOMPARE(rows("submit"), 0);
+    }
+
+    void failingInsertLeavesBalance()
+    {
+        addCustomer(QStringLiteral("alice"), 100);
+        SQL_EXEC(server, "rename table submit to submit_away");
+        auto restore = qScopeGuard([&] { server.exec(QStringLiteral("rename table submit_away to submit")); });
+        FakeUi ui;
+        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
+        restore.dismiss();
+        SQL_EXEC(server, "rename table submit_away to submit");
+        // The connection is fit for the next batch.
+        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 94LL);
+        QCOMPARE(rows("submit"), 1);
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void missingSeqLeavesBalance()
+    {
+        addCustomer(QStringLiteral("alice"), 100);
+        SQL_EXEC(server, "drop function seq");
+        auto restore = qScopeGuard([&] { server.loadSchema(); });
+        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
+        QCOMPARE(rows("submit"), 0);
+        restore.dismiss();
+        QVERIFY(server.loadSchema());
+        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 94LL);
+    }
+
+    void oddTextsStoredExactly()
+    {
+        const QStringList names{QStringLiteral("o'brien"), QStringLiteral("back\\slash"), QStringLiteral("100%_off"),
+                                QStringLiteral("张三"), QStringLiteral("emoji😀x")};
+        for (const QString& n : names)
+            addCustomer(n, 1000);
+        addCustomer(QStringLiteral("100"), 1000); // what a pattern "100%" would also hit
+        int expectRows = 0;
+        for (const QString& n : names) {
+            TSmsRec b = batch(n, 2, 1);
+            b.Content = QStringLiteral("它's \"quoted\" \\n 100% 😀🇨🇳 ') ; --") + n;
+            b.TestPhonesText = n + QStringLiteral("\n");
+            QVERIFY2(dm->SubmitBatch(b), qPrintable(n));
+            ++expectRows;
+            QCOMPARE(balanceOf(n).toLongLong(), 998LL);
+            QCOMPARE(server.scalar(QStringLiteral("select content from submit where submitid=(select max(submitid) from submit)"))
+                         .toString(),
+                     b.Content);
+            QCOMPARE(server.scalar(QStringLiteral("select testPhones from submit where submitid=(select max(submitid) from submit)"))
+                         .toString(),
+                     b.TestPhonesText);
+            QCOMPARE(server.scalar(QStringLiteral("select customername from submit where submitid=(select max(submitid) from submit)"))
+                         .toString(),
+                     n);
+        }
+        QCOMPARE(rows("submit"), expectRows);
+        QCOMPARE(balanceOf(QStringLiteral("100")).toLongLong(), 1000LL);
+        // Credit moves between such names as well.
+        QVERIFY(dm->Recharge(names[0], names[3], 7));
+        QVERIFY(dm->Recharge(names[4], names[1], -3));
+        QCOMPARE(balanceOf(names[0]).toLongLong(), 991LL);
+        QCOMPARE(balanceOf(names[3]).toLongLong(), 1005LL);
+        QCOMPARE(balanceOf(names[4]).toLongLong(), 1001LL);
+        QCOMPARE(balanceOf(names[1]).toLongLong(), 995LL);
+        QCOMPARE(server.scalar(QStringLiteral("select contributor from charge where customername=?"), {names[3]})
+                     .toString(),
+                 names[0]);
+    }
+
+    // --- Recharge ---
+
+    void recharge_data()
+    {
+        QTest::addColumn<qint64>("giverStart");
+        QTest::addColumn<QVariant>("takerStart");
+        QTest::addColumn<int>("amount");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("50") << qint64(200) << QVariant(30) << 50 << true;
+        QTest::newRow("-20") << qint64(200) << QVariant(30) << -20 << true;
+        QTest::newRow("0") << qint64(200) << QVariant(30) << 0 << true;
+        QTest::newRow("whole balance") << qint64(50) << QVariant(30) << 50 << true;
+        QTest::newRow("overdraw by one") << qint64(49) << QVariant(30) << 50 << false;
+        QTest::newRow("take back whole balance") << qint64(0) << QVariant(30) << -30 << true;
+        QTest::newRow("take back too much") << qint64(0) << QVariant(30) << -31 << false;
+        QTest::newRow("to a NULL balance") << qint64(200) << QVariant() << 50 << true;
+        QTest::newRow("take back from a NULL balance") << qint64(200) << QVariant() << -1 << false;
+        QTest::newRow("to a balance above 32 bits") << qint64(200) << QVariant(3000000000LL) << 50 << true;
+        QTest::newRow("least amount") << qint64(200) << QVariant(30) << std::numeric_limits<int>::min() << false;
+        QTest::newRow("greatest amount") << qint64(3000000000LL) << QVariant(30) << std::numeric_limits<int>::max()
+                                         << true;
+    }
+    void recharge()
+    {
+        QFETCH(qint64, giverStart);
+        QFETCH(QVariant, takerStart);
+        QFETCH(int, amount);
+        QFETCH(bool, ok);
+        FakeUi ui;
+        addCustomer(QStringLiteral("parent"), giverStart);
+        addCustomer(QStringLiteral("child"), takerStart);
+        addCustomer(QStringLiteral("bystander"), 500);
+        QCOMPARE(dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), amount), ok);
+        const QVariant giver = balanceOf(QStringLiteral("parent"));
+        const QVariant taker = balanceOf(QStringLiteral("child"));
+        QCOMPARE(balanceOf(QStringLiteral("bystander")).toLongLong(), 500LL);
+        if (!ok) {
+            QCOMPARE(giver.toLongLong(), giverStart);
+            QCOMPARE(taker.isNull(), takerStart.isNull());
+            QCOMPARE(taker.toLongLong(), takerStart.toLongLong());
+            QCOMPARE(rows("charge"), 0);
+        } else {
+            QCOMPARE(giver.toLongLong(), giverStart - amount);
+            QVERIFY(!taker.isNull());
+            QCOMPARE(taker.toLongLong(), takerStart.toLongLong() + amount);
+            QSqlQuery q(server.admin());
+            QVERIFY(q.exec(QStringLiteral("select customername,remainWhenCharge,chargePoint,contributor,chargeTime,now() "
+                                          "from charge")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("child"));
+            QCOMPARE(q.value(1).toLongLong(), takerStart.toLongLong());
+            QCOMPARE(q.value(2).toInt(), amount);
+            QCOMPARE(q.value(3).toString(), QStringLiteral("parent"));
+            QVERIFY(qAbs(q.value(4).toDateTime().secsTo(q.value(5).toDateTime())) <= 5);
+            QVERIFY(!q.next());
+        }
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void rechargeMissingRows()
+    {
+        addCustomer(QStringLiteral("parent"), 100);
+        addCustomer(QStringLiteral("child"), 10);
+        // No receiving row.
+        QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("nobody"), 5));
+        // No contributor row: no credit out of nothing, for either sign or 0.
+        QVERIFY(!dm->Recharge(QStringLiteral("nobody"), QStringLiteral("child"), 5));
+        QVERIFY(!dm->Recharge(QStringLiteral("nobody"), QStringLiteral("child"), -5));
+        QVERIFY(!dm->Recharge(QStringLiteral("nobody"), QStringLiteral("child"), 0));
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
+        QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), 10LL);
+        QCOMPARE(rows("charge"), 0);
+    }
+
+    void rechargeFailingInsert()
+    {
+        addCustomer(QStringLiteral("parent"), 100);
+        addCustomer(QStringLiteral("child"), 10);
+        SQL_EXEC(server, "rename table charge to charge_away");
+        auto restore = qScopeGuard([&] { server.exec(QStringLiteral("rename table charge_away to charge")); });
+        QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 5));
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
+        QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), 10LL);
+    }
+
+    void rechargeOverflowRefused()
+    {
+        // A balance that would leave the 64-bit range is refused, not wrapped.
+        addCustomer(QStringLiteral("parent"), 100);
+        addCustomer(QStringLiteral("child"), std::numeric_limits<qint64>::max() - 10);
+        QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 11));
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
+        QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), std::numeric_limits<qint64>::max() - 10);
+        QVERIFY(dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 10));
+        QCOMPARE(server.scalar(QStringLiteral("select remainWhenCharge from charge")).toLongLong(),
+                 std::numeric_limits<qint64>::max() - 10);
+    }
+
+    // --- server unreachable ---
+
+    void unreachable()
+    {
+        addCustomer(QStringLiteral("parent"), 100);
+        addCustomer(QStringLiteral("child"), 10);
+        FakeUi ui;
+        dm->SetServer(server.host(), deadPort());
+        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("parent"), 1, 1)));
+        QCOMPARE(ui.count(), 2); // its own connect and the one of the id
+        ui.clear();
+        QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 5));
+        QCOMPARE(ui.count(), 1);
+        for (const TUiMessage& m : ui.shown) {
+            QCOMPARE(m.text, QStringLiteral("网络异常，数据库连接失败"));
+            QCOMPARE(m.caption, QStringLiteral("连接异常"));
+        }
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
+        QCOMPARE(rows("submit") + rows("charge"), 0);
+    }
+
+    void connectionLostInsideTransaction()
+    {
+        // The server drops the connection between deduction and insert: the
+        // deduction does not survive, and the next call connects anew.
+        addCustomer(QStringLiteral("alice"), 100);
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        QSqlQuery q(dm->conn());
+        QVERIFY(q.exec(QStringLiteral("select connection_id()")) && q.next());
+        const qint64 cid = q.value(0).toLongLong();
+        q.finish();
+        // Kill the connection while the insert waits for a lock on submit.
+        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("locker"));
+        {
+            locker.setHostName(server.host());
+            locker.setPort(server.port());
+            locker.setUserName(QStringLiteral("root"));
+            locker.setPassword(QStringLiteral("604918"));
+            locker.setDatabaseName(QStringLiteral("sms"));
+            QVERIFY(locker.open());
+            QSqlQuery l(locker);
+            QVERIFY(l.exec(QStringLiteral("lock tables submit write")));
+            std::thread killer([&] {
+                QThread::msleep(500);
+                QSqlDatabase k = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("killer"));
+                k.setHostName(server.host());
+                k.setPort(server.port());
+                k.setUserName(QStringLiteral("root"));
+                k.setPassword(QStringLiteral("604918"));
+                if (k.open())
+                    QSqlQuery(k).exec(QStringLiteral("kill %1").arg(cid));
+                k.close();
+                k = QSqlDatabase();
+                QSqlDatabase::removeDatabase(QStringLiteral("killer"));
+            });
+            const bool ok = dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2));
+            killer.join();
+            QVERIFY(l.exec(QStringLiteral("unlock tables")));
+            QVERIFY(!ok);
+        }
+        locker.close();
+        locker = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
+        QCOMPARE(rows("submit"), 0);
+        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 94LL);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDmTransactions)
+#include "tst_dm_transactions.moc"
