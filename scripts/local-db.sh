@@ -11,6 +11,6 @@ if mariadb --no-defaults -h127.0.0.1 -P3306 -uroot -p604918 -e 'select 1 from sm
   exit 0
 fi
 mkdir -p "$dir"
-nohup "$root/scripts/dbserver.sh" exec "$dir" 3306 >"$dir/server.out" 2>&1 &
+nohup "$root/scripts/dbserver.sh" exec "$dir" 3306 --innodb-log-file-size=256M >"$dir/server.out" 2>&1 &
 "$root/scripts/dbserver.sh" setup "$dir" --demo
 echo "service database running on 127.0.0.1:3306 (data in $dir; stop: scripts/dbserver.sh stop $dir)"
