@@ -80,7 +80,7 @@ void TfrmMain::SetIniFileName(const QString& path) { g_iniFileName = path; }
 
 QString TfrmMain::IniFileName() { return g_iniFileName.isEmpty() ? DefaultIniFileName() : g_iniFileName; }
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), PageFactory(createPage)
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), PageFactory(createPage), RunLogin(ShowLoginDialog)
 {
     InitAppResources();
     setObjectName(QStringLiteral("frmMain"));
@@ -300,7 +300,7 @@ void TfrmMain::ApplyLogin()
 
 void TfrmMain::reLogin()
 {
-    if (ShowLoginDialog())
+    if (RunLogin())
         ApplyLogin();
 }
 
@@ -310,7 +310,7 @@ void TfrmMain::ShowMain()
         return;
     shown_ = true;
     const bool maximize = applyStoredPlacement();
-    if (!ShowLoginDialog()) {
+    if (!RunLogin()) {
         // The program ends when control returns to the message loop: no exit
         // question, no placement stored.
         terminating_ = true;

@@ -52,6 +52,8 @@ public:
 
     // Creates the work pages; tests replace it.
     TPageFactory PageFactory;
+    // Runs the login dialog (ShowLoginDialog); tests replace it.
+    std::function<bool()> RunLogin;
 
     // Controls
     QToolBar* tbrMain = nullptr;
