@@ -345,9 +345,10 @@ bool TfrmMain::applyStoredPlacement()
     QRect r(left, top, right - left, bottom - top);
     if (r.width() <= 0 || r.height() <= 0)
         r.setSize(cur.size());
-    if (!QGuiApplication::screenAt(r.topLeft()))
-        r.moveTopLeft(QPoint(0, 0));
     setGeometry(r);
+    // A corner on no monitor: the window's outer corner goes to the screen's origin.
+    if (!QGuiApplication::screenAt(r.topLeft()))
+        move(0, 0);
     return readBool(ini, QStringLiteral("Maximized"));
 }
 
