@@ -56,11 +56,14 @@ void TScrollText::setText(const QString& text)
     if (text == text_)
         return;
     text_ = text;
+    placed_ = false; // a new text comes in from the right edge
     update();
 }
 
 void TScrollText::Step()
 {
+    if (!isVisible())
+        return;
     const QRect area = contentsRect();
     if (!placed_) {
         offset_ = area.width();
@@ -81,7 +84,7 @@ void TScrollText::paintEvent(QPaintEvent* e)
     p.setClipRect(area);
     const QFontMetrics fm = fontMetrics();
     const int baseline = area.top() + (area.height() + fm.ascent() - fm.descent()) / 2;
-    p.drawText(QPoint(area.left() + offset_, baseline), text_);
+    p.drawText(QPoint(area.left() + (placed_ ? offset_ : area.width()), baseline), text_);
 }
 
 QSize TScrollText::sizeHint() const

@@ -491,13 +491,14 @@ private slots:
         w->ShowMain();
         QCOMPARE(TScrollText::StepMs, 30);
         QVERIFY(w->stsNtotice->Running());
-        const int start = w->stsNtotice->Offset();
+        // A new text comes in at the right edge.
+        w->stsNtotice->setText(QStringLiteral("新的通知"));
         w->stsNtotice->Step();
         const int first = w->stsNtotice->Offset();
+        QCOMPARE(first, w->stsNtotice->contentsRect().width() - 1);
         w->stsNtotice->Step();
         QCOMPARE(w->stsNtotice->Offset(), first - 1);
         QTRY_VERIFY(w->stsNtotice->Offset() < first - 3);
-        Q_UNUSED(start);
         // Once the text has left at the left edge it comes in again at the right.
         const int width = w->stsNtotice->fontMetrics().horizontalAdvance(w->stsNtotice->text());
         for (int i = 0; i < width + w->stsNtotice->width() + 10; ++i)
