@@ -52,6 +52,7 @@ TloginFrm::TloginFrm(QWidget* parent)
     edtPwd->setObjectName(QStringLiteral("edtPwd"));
     edtPwd->setGeometry(244, 90, 150, 26);
     edtPwd->setEchoMode(QLineEdit::Password);
+    edtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
 
     btnOK = new QPushButton(QIcon(QStringLiteral(":/images/ok.png")), QStringLiteral("登录"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));

@@ -332,6 +332,8 @@ private slots:
         QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
         QVERIFY(dlg.windowFlags() & Qt::WindowMinimizeButtonHint);
         QCOMPARE(dlg.edtPwd->echoMode(), QLineEdit::Password);
+        dlg.edtPwd->setText(QStringLiteral("ab密"));
+        QCOMPARE(dlg.edtPwd->displayText(), QStringLiteral("***"));
         QCOMPARE(dlg.Image1->size(), QSize(145, 145));
         QVERIFY(!dlg.Image1->pixmap().isNull());
         QVERIFY(!dlg.btnOK->isDefault() && !dlg.btnOK->autoDefault());
