@@ -1,0 +1,515 @@
+// The main window against a real server: start-up login, page hosting, the
+// status bar, re-login, the exit question and the window placement file.
+#include "app/MainForm.h"
+#include "app/frmLogin.h"
+#include "app/uDataType.h"
+#include "app/uStatusPanels.h"
+#include "app/uWorkPage.h"
+#include "data/uDM.h"
+#include "tests/support/FakeUi.h"
+#include "tests/support/TestServer.h"
+
+#include <QActionGroup>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest>
+#include <functional>
+
+namespace {
+
+struct TCounts
+{
+    int created = 0;
+    int init = 0;
+    int after = 0;
+};
+QHash<int, TCounts> g_counts;
+
+// A work page that counts what the main window does with it.
+class TCountPage final : public TWorkPage
+{
+public:
+    TCountPage(TPageKind kind, QWidget* parent) : TWorkPage(parent), kind_(kind) { ++g_counts[int(kind)].created; }
+    void InitPage() override { ++g_counts[int(kind_)].init; }
+    void AfterLogin() override { ++g_counts[int(kind_)].after; }
+
+private:
+    TPageKind kind_;
+};
+
+TWorkPage* countingPage(TPageKind kind, QWidget* parent) { return new TCountPage(kind, parent); }
+
+void whenModal(std::function<void(QWidget*)> f, int triesLeft = 500)
+{
+    QTimer::singleShot(triesLeft == 500 ? 0 : 10, qApp, [f, triesLeft] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            f(w);
+            // A dialog that the code under test failed to close fails the test instead of hanging it.
+            QTimer::singleShot(10000, w, [w] { w->close(); });
+        } else if (triesLeft > 0) {
+            whenModal(f, triesLeft - 1);
+        }
+    });
+}
+
+// Fills the modal login dialog and presses 登录.
+void typeLogin(QWidget* dlg, const QString& name, const QString& password)
+{
+    dlg->findChild<QLineEdit*>(QStringLiteral("edtUser"))->setText(name);
+    dlg->findChild<QLineEdit*>(QStringLiteral("edtPwd"))->setText(password);
+    dlg->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+}
+
+void pressCancel(QWidget* dlg) { dlg->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click(); }
+
+bool isExitQuestion(const TUiMessage& m) { return m.text == QStringLiteral("是否退出程序？"); }
+
+} // namespace
+
+class TstMainForm : public QObject
+{
+    Q_OBJECT
+    TestServer server;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<QTemporaryDir> tmp;
+    QString ini;
+
+    std::unique_ptr<TfrmMain> newWindow(bool realLogin = false)
+    {
+        auto w = std::make_unique<TfrmMain>();
+        w->PageFactory = countingPage;
+        if (!realLogin)
+            w->RunLogin = [] {
+                Para.UserName = QStringLiteral("Alice");
+                Para.Password = QStringLiteral("Secret1");
+                Para.LoggedIn = true;
+                return true;
+            };
+        return w;
+    }
+    void writeIni(const QString& text)
+    {
+        QFile f(ini);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+    }
+    QString readIni()
+    {
+        QFile f(ini);
+        return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+    }
+    // Closes the window through the exit question, answering Yes.
+    void closeWithYes(TfrmMain& w, FakeUi& ui)
+    {
+        ui.answers << TMsgResult::Yes;
+        QVERIFY(w.close());
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
+
+    void init()
+    {
+        QVERIFY(server.resetData());
+        SQL_EXEC(server, "insert into sysPara(name, value) values ('softerVer', '1.2'), "
+                         "('customerNotice', '今日系统维护通知')");
+        SQL_EXEC(server, "insert into customers(customername, password, companyid, smscount) values "
+                         "('Alice', 'Secret1', '4', 500), ('Bob', 'bobpw', '5', 900), ('Carol', 'cpw', '', 77)");
+        Para = TPara();
+        g_counts.clear();
+        dm = std::make_unique<TDM>();
+        dm->SetServer(server.host(), server.port());
+        DM = dm.get();
+        tmp = std::make_unique<QTemporaryDir>();
+        ini = tmp->filePath(QStringLiteral("korvessa.ini"));
+        TfrmMain::SetIniFileName(ini);
+    }
+    void cleanup()
+    {
+        if (QWidget* w = QApplication::activeModalWidget())
+            w->close();
+        TfrmMain::SetIniFileName(QString());
+        DM = nullptr;
+        dm.reset();
+    }
+
+    void windowBeforeLogin()
+    {
+        SetAppTitle(QStringLiteral("Orvanta"));
+        auto w = newWindow();
+        QCOMPARE(AppTitle(), QStringLiteral("Korvessa"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("Korvessa"));
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->Timer1.interval(), 30000);
+        QVERIFY(w->Timer1.isActive());
+
+        const QList<QToolButton*> buttons{w->btnLogin, w->btnSend, w->btnMgrAcount,
+                                          w->btnBrowInfo, w->btnEditPwd, w->BtnExit};
+        const QStringList captions{"重新登录", "信息发送", "账户管理", "发送记录", "密码修改", "退出系统"};
+        const QStringList names{"btnLogin", "btnSend", "btnMgrAcount", "btnBrowInfo", "btnEditPwd", "BtnExit"};
+        for (int i = 0; i < buttons.size(); ++i) {
+            QCOMPARE(buttons[i]->objectName(), names[i]);
+            QCOMPARE(buttons[i]->text(), captions[i]);
+            QCOMPARE(buttons[i]->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+            QVERIFY(!buttons[i]->icon().isNull());
+            QVERIFY(buttons[i]->defaultAction()->shortcut().isEmpty());
+        }
+        QCOMPARE(w->grpPages->actions(),
+                 (QList<QAction*>{w->actSend, w->actAccountMgr, w->actInfo, w->actEditPwd}));
+        QVERIFY(w->grpPages->isExclusive());
+        QVERIFY(!w->actLogin->isCheckable() && !w->actExit->isCheckable());
+
+        QCOMPARE(w->pgcWorkArea->count(), 4);
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户"));
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息数:"));
+        QCOMPARE(w->stsNtotice->text(), QStringLiteral("Welcome "));
+        QCOMPARE(w->stsClock->width(), 129);
+        QCOMPARE(w->stsUser->width(), 120);
+        QCOMPARE(w->stsRemain->width(), 180);
+        QVERIFY(w->stsClock->text().startsWith(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)));
+
+        // The timer ticks before login, but the refresh does nothing then.
+        FakeUi ui;
+        dm->SetServer(server.host(), 1);
+        w->RefreshBalance();
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息数:"));
+    }
+
+    void startUpLogsInAndOpensTheSendPage()
+    {
+        FakeUi ui;
+        auto w = newWindow(true);
+        bool mainVisibleDuringLogin = true;
+        whenModal([&](QWidget* dlg) {
+            mainVisibleDuringLogin = w->isVisible();
+            typeLogin(dlg, QStringLiteral(" Alice "), QStringLiteral("Secret1"));
+        });
+        w->ShowMain();
+        QVERIFY(!mainVisibleDuringLogin);
+        QVERIFY(w->isVisible());
+        QVERIFY(!w->Terminating());
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(w->pgcWorkArea->currentWidget(), w->tabSmsSend);
+        QVERIFY(w->Page(TPageKind::Send));
+        QCOMPARE(w->Page(TPageKind::Send)->parentWidget(), w->tabSmsSend);
+        QVERIFY(w->btnSend->isChecked());
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Alice"));
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        QCOMPARE(w->stsNtotice->text(), QStringLiteral("今日系统维护通知"));
+        QCOMPARE(g_counts[int(TPageKind::Send)].init, 1);
+        QCOMPARE(g_counts[int(TPageKind::Send)].after, 0);
+
+        // The balance follows the database at the next refresh.
+        SQL_EXEC(server, "update customers set smscount = 480 where customername = 'Alice'");
+        w->RefreshBalance();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：480"));
+        SQL_EXEC(server, "delete from customers where customername = 'Alice'");
+        w->RefreshBalance();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：480"));
+        closeWithYes(*w, ui);
+    }
+
+    void refusedFirstLoginEndsTheProgram_data()
+    {
+        QTest::addColumn<bool>("closeBox");
+        QTest::newRow("退出") << false;
+        QTest::newRow("close box") << true;
+    }
+    void refusedFirstLoginEndsTheProgram()
+    {
+        QFETCH(bool, closeBox);
+        FakeUi ui;
+        auto w = newWindow(true);
+        whenModal([&](QWidget* dlg) {
+            typeLogin(dlg, QStringLiteral("Bob"), QStringLiteral("bobpw")); // refused by the company rule
+            if (closeBox)
+                dlg->close();
+            else
+                pressCancel(dlg);
+        });
+        // The program's message loop: the show step runs from it, and the end of the program stops it.
+        QTimer::singleShot(0, w.get(), &TfrmMain::ShowMain);
+        QTimer::singleShot(20000, qApp, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(w->Terminating());
+        QVERIFY(!w->isVisible());
+        QVERIFY(!Para.LoggedIn);
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("该帐户不是合法帐户")});
+        // Ending the program closes the window without the exit question and without the INI file.
+        w->close();
+        w.reset();
+        QCOMPARE(ui.count(), 1);
+        QVERIFY(!QFile::exists(ini));
+    }
+
+    void pagesAreCreatedOnceAndInitialisedOnce()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(g_counts[int(TPageKind::Send)].created, 1);
+        w->btnMgrAcount->click();
+        w->btnSend->click();
+        w->btnSend->click(); // already pressed: nothing happens
+        w->btnBrowInfo->click();
+        w->btnEditPwd->click();
+        w->btnMgrAcount->click();
+        w->actInfo->trigger();
+        w->btnMgrAcount->click();
+        for (TPageKind k : {TPageKind::Send, TPageKind::AccountMgr, TPageKind::SendDetail, TPageKind::EditPwd}) {
+            QCOMPARE(g_counts[int(k)].created, 1);
+            QCOMPARE(g_counts[int(k)].init, 1);
+        }
+        QCOMPARE(w->pgcWorkArea->currentWidget(), w->tabMgrAccount);
+        QCOMPARE(w->Page(TPageKind::AccountMgr)->parentWidget(), w->tabMgrAccount);
+        QCOMPARE(w->Page(TPageKind::SendDetail)->parentWidget(), w->tabSendDetail);
+        QCOMPARE(w->Page(TPageKind::EditPwd)->parentWidget(), w->tabEditPwd);
+        // Exactly one page button pressed: the one of the page in view.
+        QVERIFY(w->btnMgrAcount->isChecked());
+        QVERIFY(!w->btnSend->isChecked() && !w->btnBrowInfo->isChecked() && !w->btnEditPwd->isChecked());
+        // Pressing the pressed button leaves it pressed.
+        w->btnMgrAcount->click();
+        QVERIFY(w->btnMgrAcount->isChecked());
+        QCOMPARE(w->pgcWorkArea->currentWidget(), w->tabMgrAccount);
+        closeWithYes(*w, ui);
+    }
+
+    void afterLoginReachesRecordsAndAccountPagesOnly()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        w->ShowMain();
+        w->actEditPwd->trigger();
+        w->ApplyLogin(); // neither records nor account page exists yet
+        for (TPageKind k : {TPageKind::Send, TPageKind::AccountMgr, TPageKind::SendDetail, TPageKind::EditPwd})
+            QCOMPARE(g_counts[int(k)].after, 0);
+        w->actAccountMgr->trigger();
+        w->actInfo->trigger();
+        w->ApplyLogin();
+        w->ApplyLogin();
+        QCOMPARE(g_counts[int(TPageKind::AccountMgr)].after, 2);
+        QCOMPARE(g_counts[int(TPageKind::SendDetail)].after, 2);
+        QCOMPARE(g_counts[int(TPageKind::Send)].after, 0);
+        QCOMPARE(g_counts[int(TPageKind::EditPwd)].after, 0);
+        QCOMPARE(ui.count(), 0);
+        closeWithYes(*w, ui);
+    }
+
+    void refusedReLoginKeepsTheCustomer()
+    {
+        FakeUi ui;
+        auto w = newWindow(true);
+        whenModal([](QWidget* dlg) { typeLogin(dlg, QStringLiteral("Alice"), QStringLiteral("Secret1")); });
+        w->ShowMain();
+        w->actInfo->trigger();
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Alice"));
+
+        whenModal([](QWidget* dlg) {
+            typeLogin(dlg, QStringLiteral("Bob"), QStringLiteral("bobpw"));   // company rule
+            typeLogin(dlg, QStringLiteral("Carol"), QStringLiteral("wrong")); // password
+            pressCancel(dlg);
+        });
+        w->actLogin->trigger();
+        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("该帐户不是合法帐户"), QStringLiteral("用户名或密码无效")}));
+        QCOMPARE(Para.UserName, QStringLiteral("Alice"));
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Alice"));
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        QCOMPARE(g_counts[int(TPageKind::SendDetail)].after, 0);
+
+        // Another customer: the new name and balance at once; the records page is told.
+        whenModal([](QWidget* dlg) { typeLogin(dlg, QStringLiteral("carol"), QStringLiteral("cpw")); });
+        w->actLogin->trigger();
+        QCOMPARE(Para.UserName, QStringLiteral("carol"));
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:carol"));
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：77"));
+        QCOMPARE(g_counts[int(TPageKind::SendDetail)].after, 1);
+        QCOMPARE(g_counts[int(TPageKind::Send)].after, 0);
+        QCOMPARE(w->pgcWorkArea->currentWidget(), w->tabSendDetail);
+        closeWithYes(*w, ui);
+    }
+
+    void exitQuestion()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        QSignalSpy closed(w.get(), &TfrmMain::Closed);
+        w->ShowMain();
+        QVERIFY(dm->IsConnected());
+
+        ui.answers << TMsgResult::No;
+        w->actExit->trigger();
+        QCOMPARE(ui.count(), 1);
+        QVERIFY(isExitQuestion(ui.last()));
+        QCOMPARE(ui.last().caption, QStringLiteral("提示"));
+        QCOMPARE(ui.last().icon, TMsgIcon::Question);
+        QCOMPARE(ui.last().buttons, TMsgButtons::YesNo);
+        QCOMPARE(ui.last().defaultButton, TMsgResult::No);
+        QVERIFY(w->isVisible());
+        QVERIFY(dm->IsConnected());
+        QVERIFY(!QFile::exists(ini));
+        QCOMPARE(closed.count(), 0);
+
+        ui.answers << TMsgResult::No;
+        QVERIFY(!w->close()); // the close box asks the same
+        QCOMPARE(ui.count(), 2);
+        QVERIFY(dm->IsConnected());
+        // Still usable with the connection it had.
+        w->RefreshBalance();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+
+        closeWithYes(*w, ui);
+        QCOMPARE(ui.count(), 3);
+        QVERIFY(!w->isVisible());
+        QVERIFY(!dm->IsConnected());
+        QVERIFY(QFile::exists(ini));
+        QCOMPARE(closed.count(), 1);
+    }
+
+    void placementRoundTrip()
+    {
+        FakeUi ui;
+        {
+            auto w = newWindow();
+            w->ShowMain();
+            w->setGeometry(100, 80, 600, 420);
+            closeWithYes(*w, ui);
+        }
+        const QString text = readIni();
+        QVERIFY2(text.contains(QStringLiteral("[frmMainFormState]")), qPrintable(text));
+        for (const char* line : {"Maximized=0", "Left=100", "Top=80", "Right=700", "Bottom=500", "Saved=1"})
+            QVERIFY2(text.contains(QLatin1String(line)), line);
+
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(w->geometry(), QRect(100, 80, 600, 420));
+        QVERIFY(!w->isMaximized());
+        closeWithYes(*w, ui);
+    }
+
+    void maximizedRoundTrip()
+    {
+        FakeUi ui;
+        writeIni(QStringLiteral("[frmMainFormState]\nMaximized=1\nLeft=50\nTop=40\nRight=650\nBottom=440\nSaved=1\n"));
+        {
+            auto w = newWindow();
+            w->ShowMain();
+            QVERIFY(w->isMaximized());
+            QCOMPARE(w->normalGeometry(), QRect(50, 40, 600, 400));
+            closeWithYes(*w, ui);
+        }
+        const QString text = readIni();
+        for (const char* line : {"Maximized=1", "Left=50", "Top=40", "Right=650", "Bottom=440", "Saved=1"})
+            QVERIFY2(text.contains(QLatin1String(line)), qPrintable(text));
+        // Any integer but 0 reads as true.
+        writeIni(QStringLiteral("[frmMainFormState]\nMaximized=-1\nSaved=2\n"));
+        auto w = newWindow();
+        w->ShowMain();
+        QVERIFY(w->isMaximized());
+        closeWithYes(*w, ui);
+    }
+
+    void offScreenCornerMovesToOrigin()
+    {
+        FakeUi ui;
+        writeIni(QStringLiteral("[frmMainFormState]\nMaximized=0\nLeft=5000\nTop=-3000\nRight=5600\nBottom=-2600\n"
+                                "Saved=1\n"));
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(w->frameGeometry().topLeft(), QPoint(0, 0));
+        QCOMPARE(w->size(), QSize(600, 400));
+        closeWithYes(*w, ui);
+    }
+
+    void missingSavedCentres()
+    {
+        FakeUi ui;
+        writeIni(QStringLiteral("[frmMainFormState]\nMaximized=0\n"));
+        auto w = newWindow();
+        w->resize(500, 400); // smaller than the offscreen screen
+        w->ShowMain();
+        const QRect avail = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(!w->isMaximized());
+        QCOMPARE(w->geometry().center(), avail.center());
+        closeWithYes(*w, ui);
+    }
+
+    void placementWriteFailureIsReported()
+    {
+        FakeUi ui;
+        TfrmMain::SetIniFileName(tmp->path()); // a folder: the file cannot be written
+        auto w = newWindow();
+        QSignalSpy closed(w.get(), &TfrmMain::Closed);
+        w->ShowMain();
+        closeWithYes(*w, ui);
+        QCOMPARE(ui.count(), 2);
+        QVERIFY(ui.last().topLevelError);
+        QCOMPARE(ui.last().icon, TMsgIcon::Error);
+        QCOMPARE(ui.last().caption, QStringLiteral("Korvessa"));
+        QVERIFY(!ui.last().text.isEmpty());
+        QVERIFY(!w->isVisible());
+        QCOMPARE(closed.count(), 1);
+    }
+
+    void balanceRefreshesDoNotPileUp()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        server.stop();
+        int nested = 0;
+        // Ticks while the box of the failed refresh is still open.
+        ui.onMessage = [&](const TUiMessage&) {
+            if (nested++ < 3)
+                w->RefreshBalance();
+        };
+        w->RefreshBalance();
+        ui.onMessage = nullptr;
+        QVERIFY(ui.count() >= 1);
+        QCOMPARE(ui.count(), 1);
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        // The next tick after the box is closed shows it again.
+        w->RefreshBalance();
+        QCOMPARE(ui.count(), 2);
+        QVERIFY(ui.texts().at(0) == ui.texts().at(1));
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        w->RefreshBalance();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        closeWithYes(*w, ui);
+    }
+
+    void noticeScrollsRightToLeft()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(TScrollText::StepMs, 30);
+        QVERIFY(w->stsNtotice->Running());
+        // A new text comes in at the right edge.
+        w->stsNtotice->setText(QStringLiteral("新的通知"));
+        w->stsNtotice->Step();
+        const int first = w->stsNtotice->Offset();
+        QCOMPARE(first, w->stsNtotice->contentsRect().width() - 1);
+        w->stsNtotice->Step();
+        QCOMPARE(w->stsNtotice->Offset(), first - 1);
+        QTRY_VERIFY(w->stsNtotice->Offset() < first - 3);
+        // Once the text has left at the left edge it comes in again at the right.
+        const int width = w->stsNtotice->fontMetrics().horizontalAdvance(w->stsNtotice->text());
+        for (int i = 0; i < width + w->stsNtotice->width() + 10; ++i)
+            w->stsNtotice->Step();
+        QVERIFY(w->stsNtotice->Offset() > -width);
+        closeWithYes(*w, ui);
+    }
+};
+
+QTEST_MAIN(TstMainForm)
+#include "tst_mainform.moc"
