@@ -40,7 +40,7 @@ int main(int argc, char** argv)
     page.resize(1000, 700);
     page.show();
     page.InitPage();
-    QTest::qWaitForWindowExposed(&page);
+    (void)QTest::qWaitForWindowExposed(&page);
 
     {
         // 100,000 characters in lines of 69 and a line feed.

@@ -39,7 +39,7 @@ struct Page
         page.resize(1000, 700);
         page.show();
         page.InitPage();
-        QTest::qWaitForWindowExposed(&page);
+        (void)QTest::qWaitForWindowExposed(&page);
     }
 };
 } // namespace
