@@ -42,6 +42,10 @@ public:
     // *err holds the server's error.
     bool Open(const QString& select, const QString& countSql, const TSqlParams& params, qint64* total,
               QSqlError* err);
+    // The statement of one packet: the listing's first rows, or those after
+    // (from, when inclusive) the row given by :pagetime, :pagetime2 (both its
+    // submittime) and :pageid (its submitid).
+    static QString PacketSql(const QString& select, bool first, bool inclusive = false);
     // Empties the model.
     void Clear();
     bool IsActive() const { return active_; }

@@ -11,6 +11,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QToolButton>
 #include <QtTest>
@@ -353,6 +355,23 @@ private slots:
         QCOMPARE(model()->index(0, TSendRecordModel::colContent).data().toString(),
                  QStringLiteral("批次") + QString::number(100000 - want.first()));
         QCOMPARE(ui->count(), 0);
+
+        // A later packet starts reading the index at its row, not at the customer's first one.
+        QSqlQuery q(server.admin());
+        QVERIFY(q.prepare(QStringLiteral("explain ") +
+                          TSendRecordModel::PacketSql(
+                              QStringLiteral("select submitid,content,customerName,submittime,phonecount,msgcount "
+                                             "from  submit where customerName=:customerName"),
+                              false)));
+        q.bindValue(QStringLiteral(":customerName"), QStringLiteral("alice"));
+        q.bindValue(QStringLiteral(":pagetime"), QDateTime(QDate(2024, 3, 10), QTime(0, 10, 0)));
+        q.bindValue(QStringLiteral(":pagetime2"), QDateTime(QDate(2024, 3, 10), QTime(0, 10, 0)));
+        q.bindValue(QStringLiteral(":pageid"), 99000);
+        QVERIFY2(q.exec() && q.next(), qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(QStringLiteral("type")).toString(), QStringLiteral("range"));
+        QCOMPARE(q.value(QStringLiteral("key")).toString(), QStringLiteral("ix_submit_customer_time"));
+        QVERIFY2(!q.value(QStringLiteral("Extra")).toString().contains(QStringLiteral("filesort")),
+                 qPrintable(q.value(QStringLiteral("Extra")).toString()));
     }
 
     void failureWhileScrollingIsReported()
