@@ -1,5 +1,168 @@
 #include "records/frmSendDetail.h"
 
-TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent) { setObjectName(QStringLiteral("TsendDetailFrm")); }
+#include "app/uDataType.h"
+#include "app/uUi.h"
+#include "app/uUiQt.h"
+#include "data/uDM.h"
+#include "records/uSendRecordModel.h"
 
-void TsendDetailFrm::InitPage() {}
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QStyle>
+#include <QTableView>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// The listing. The grid reads it in packets (see TSendRecordModel), which
+// append an ordering and a limit, and for every later packet the position
+// after which it continues; the conditions below stay as they are.
+const QString kSelect = QStringLiteral("select submitid,content,customerName,submittime,phonecount,msgcount "
+                                       "from  submit where customerName=:customerName");
+// The same rows counted: the count of the listing without reading its rows.
+const QString kCount = QStringLiteral("select count(*) from  submit where customerName=:customerName");
+const QString kPeriod = QStringLiteral("\n and submittime<=:endtime and submittime>=:starttime");
+
+QToolButton* toolButton(QWidget* parent, const char* name, const QString& caption, QStyle::StandardPixmap pic)
+{
+    auto* b = new QToolButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setText(caption);
+    b->setIcon(parent->style()->standardIcon(pic));
+    b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    b->setAutoRaise(true);
+    return b;
+}
+
+QDateEdit* dateField(QWidget* parent, const char* name)
+{
+    auto* e = new QDateEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setCalendarPopup(true);
+    e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    return e;
+}
+
+} // namespace
+
+TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
+{
+    setObjectName(QStringLiteral("TsendDetailFrm"));
+
+    auto* strip = new QHBoxLayout;
+    btnChargeDetail = toolButton(this, "btnChargeDetail", QStringLiteral("发送记录明细"),
+                                 QStyle::SP_FileDialogDetailedView);
+    chkFilterByTime = new QCheckBox(QStringLiteral("按时间段过滤"), this);
+    chkFilterByTime->setObjectName(QStringLiteral("chkFilterByTime"));
+    chkFilterByTime->setVisible(false); // only holds whether the last listing was filtered
+    edtStartDate = dateField(this, "edtStartDate");
+    Label10 = new QLabel(QStringLiteral("    到   "), this);
+    Label10->setObjectName(QStringLiteral("Label10"));
+    edtEndDate = dateField(this, "edtEndDate");
+    btnFilter = toolButton(this, "btnFilter", QStringLiteral("按时间过滤"), QStyle::SP_FileDialogContentsView);
+    strip->addWidget(btnChargeDetail);
+    strip->addWidget(chkFilterByTime);
+    strip->addWidget(edtStartDate);
+    strip->addWidget(Label10);
+    strip->addWidget(edtEndDate);
+    strip->addWidget(btnFilter);
+    strip->addStretch(1);
+
+    lblRecCnt = new QLabel(QStringLiteral("记录条数"), this);
+    lblRecCnt->setObjectName(QStringLiteral("lblRecCnt"));
+
+    model = new TSendRecordModel(this);
+    dgChargeDetail = new QTableView(this);
+    dgChargeDetail->setObjectName(QStringLiteral("dgChargeDetail"));
+    dgChargeDetail->setModel(model);
+    dgChargeDetail->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    dgChargeDetail->setSelectionBehavior(QAbstractItemView::SelectRows);
+    dgChargeDetail->setSelectionMode(QAbstractItemView::SingleSelection);
+    dgChargeDetail->setWordWrap(false);
+    dgChargeDetail->verticalHeader()->setDefaultSectionSize(dgChargeDetail->fontMetrics().height() + 6);
+    dgChargeDetail->setColumnWidth(TSendRecordModel::colCustomerName, 80);
+    dgChargeDetail->setColumnWidth(TSendRecordModel::colContent, 500);
+
+    auto* page = new QVBoxLayout(this);
+    page->addLayout(strip);
+    page->addWidget(lblRecCnt);
+    page->addWidget(dgChargeDetail, 1);
+
+    connect(btnChargeDetail, &QToolButton::clicked, this, &TsendDetailFrm::btnChargeDetailClick);
+    connect(btnFilter, &QToolButton::clicked, this, &TsendDetailFrm::btnFilterClick);
+    // toggled fires only when the state really changes.
+    connect(chkFilterByTime, &QCheckBox::toggled, this, &TsendDetailFrm::chkFilterByTimeClick);
+    connect(model, &TSendRecordModel::fetchFailed, this, [](const QString& text) { ReportError(text); });
+}
+
+void TsendDetailFrm::InitPage()
+{
+    const QDate today = QDate::currentDate();
+    edtStartDate->setDate(today);
+    edtEndDate->setDate(today);
+}
+
+void TsendDetailFrm::AfterLogin() { model->Clear(); }
+
+void TsendDetailFrm::btnChargeDetailClick()
+{
+    chkFilterByTime->setChecked(false);
+    LoadRecords();
+}
+
+void TsendDetailFrm::btnFilterClick()
+{
+    chkFilterByTime->setChecked(true);
+    LoadRecords();
+}
+
+void TsendDetailFrm::chkFilterByTimeClick(bool checked)
+{
+    edtStartDate->setEnabled(checked);
+    edtEndDate->setEnabled(checked);
+}
+
+QDateTime TsendDetailFrm::SendTimeBound(TTimeBound bound) const
+{
+    if (bound == TTimeBound::Start)
+        return QDateTime(edtStartDate->date(), QTime(0, 0, 0));
+    // Written and read back in one fixed form, whatever the system's date format.
+    const QString text = edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
+    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
+void TsendDetailFrm::LoadRecords()
+{
+    if (!Para.LoggedIn) {
+        ShowMessage(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"), TMsgIcon::Error);
+        return;
+    }
+    model->Clear();
+    // A connection that the data module closed after losing it is opened again
+    // here, as its own operations do; a failure has then been shown.
+    if (!DM->IsConnected() && !DM->EnsureConnected())
+        return;
+
+    TBusyCursor busy;
+    QString select = kSelect;
+    QString count = kCount;
+    TSqlParams params{{QStringLiteral("customerName"), Para.UserName}};
+    if (chkFilterByTime->isChecked()) {
+        select += kPeriod;
+        count += kPeriod;
+        params << TSqlParam{QStringLiteral("starttime"), SendTimeBound(TTimeBound::Start)}
+               << TSqlParam{QStringLiteral("endtime"), SendTimeBound(TTimeBound::End)};
+    }
+    qint64 total = 0;
+    QSqlError err;
+    if (!model->Open(select, count, params, &total, &err)) {
+        busy.release();
+        ReportError(err.text());
+        return;
+    }
+    lblRecCnt->setText(QStringLiteral("记录个数:  ") + QString::number(total));
+}

@@ -1,0 +1,397 @@
+// The send records page against a real server.
+#include "app/uDataType.h"
+#include "data/uDM.h"
+#include "records/frmSendDetail.h"
+#include "records/uSendRecordModel.h"
+#include "tests/support/FakeUi.h"
+#include "tests/support/TestServer.h"
+
+#include <QCheckBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QToolButton>
+#include <QtTest>
+
+class TstSendDetail : public QObject
+{
+    Q_OBJECT
+    TestServer server;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<FakeUi> ui;
+    std::unique_ptr<TsendDetailFrm> page;
+
+    // One batch of customer name submitted at time ("yyyy-MM-dd hh:mm:ss").
+    void addBatch(int id, const QString& name, const QString& time, const QString& content = QStringLiteral("内容"))
+    {
+        QString err;
+        QVERIFY2(server.exec(QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                            "submittime,phonecount,msgcount) values(?,'13800000000\n','',?,?,?,1,1)"),
+                             {id, content, name, time}, &err),
+                 qPrintable(err));
+    }
+    QTableView* grid() const { return page->dgChargeDetail; }
+    TSendRecordModel* model() const { return page->Model(); }
+    // Submit ids shown by the grid, top to bottom.
+    QList<int> shownIds() const
+    {
+        QList<int> ids;
+        for (int r = 0; r < model()->rowCount(); ++r)
+            ids << model()->index(r, TSendRecordModel::colSubmitId).data().toInt();
+        return ids;
+    }
+    void setDates(const QDate& start, const QDate& end)
+    {
+        page->edtStartDate->setDate(start);
+        page->edtEndDate->setDate(end);
+    }
+    // Scrolls the grid down until the model has nothing more to fetch.
+    void scrollToEnd()
+    {
+        for (int guard = 0; guard < 10000 && model()->canFetchMore(QModelIndex()); ++guard) {
+            grid()->scrollToBottom();
+            QCoreApplication::processEvents();
+        }
+    }
+
+private slots:
+    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
+    void init()
+    {
+        QVERIFY(server.resetData());
+        dm = std::make_unique<TDM>();
+        dm->SetServer(server.host(), server.port());
+        DM = dm.get();
+        ui = std::make_unique<FakeUi>();
+        Para = TPara{};
+        Para.UserName = QStringLiteral("alice");
+        Para.Password = QStringLiteral("pw");
+        Para.LoggedIn = true;
+        page = std::make_unique<TsendDetailFrm>();
+        page->InitPage();
+        page->resize(900, 500);
+        page->show();
+        QVERIFY(QTest::qWaitForWindowExposed(page.get()));
+    }
+    void cleanup()
+    {
+        page.reset();
+        ui.reset();
+        DM = nullptr;
+        dm.reset();
+    }
+
+    void layoutAndInitialState()
+    {
+        QCOMPARE(page->findChild<QToolButton*>(QStringLiteral("btnChargeDetail"))->text(), QStringLiteral("发送记录明细"));
+        QCOMPARE(page->findChild<QToolButton*>(QStringLiteral("btnFilter"))->text(), QStringLiteral("按时间过滤"));
+        QVERIFY(!page->btnChargeDetail->icon().isNull());
+        QVERIFY(!page->btnFilter->icon().isNull());
+        QCOMPARE(page->findChild<QLabel*>(QStringLiteral("Label10"))->text(), QStringLiteral("    到   "));
+        QCOMPARE(page->findChild<QCheckBox*>(QStringLiteral("chkFilterByTime"))->text(), QStringLiteral("按时间段过滤"));
+        QVERIFY(!page->chkFilterByTime->isVisible());
+        QVERIFY(!page->chkFilterByTime->isChecked());
+        QCOMPARE(page->findChild<QLabel*>(QStringLiteral("lblRecCnt"))->text(), QStringLiteral("记录条数"));
+        QCOMPARE(page->edtStartDate->date(), QDate::currentDate());
+        QCOMPARE(page->edtEndDate->date(), QDate::currentDate());
+        QVERIFY(page->edtStartDate->isEnabled() && page->edtEndDate->isEnabled());
+        QVERIFY(page->edtStartDate->calendarPopup());
+
+        QTableView* g = page->findChild<QTableView*>(QStringLiteral("dgChargeDetail"));
+        QVERIFY(g);
+        QCOMPARE(g->editTriggers(), QAbstractItemView::NoEditTriggers);
+        const QStringList captions{QStringLiteral("流水号"),   QStringLiteral("账号"),     QStringLiteral("提交时间"),
+                                   QStringLiteral("号码个数"), QStringLiteral("信息条数"), QStringLiteral("发送内容")};
+        QCOMPARE(g->model()->columnCount(), 6);
+        for (int c = 0; c < 6; ++c)
+            QCOMPARE(g->model()->headerData(c, Qt::Horizontal).toString(), captions.at(c));
+        QCOMPARE(g->columnWidth(1), 80);
+        QCOMPARE(g->columnWidth(5), 500);
+        QCOMPARE(g->model()->rowCount(), 0);
+    }
+
+    void noBatchesCountsZero()
+    {
+        addBatch(1, QStringLiteral("bob"), QStringLiteral("2024-03-10 10:00:00"));
+        page->btnChargeDetail->click();
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  0"));
+        QCOMPARE(model()->rowCount(), 0);
+        QCOMPARE(ui->count(), 0);
+    }
+
+    void listsOnlyTheCustomersBatches_data()
+    {
+        QTest::addColumn<QString>("loginName");
+        QTest::newRow("as stored") << QStringLiteral("alice");
+        QTest::newRow("other letter case") << QStringLiteral("ALICE");
+        QTest::newRow("mixed case") << QStringLiteral("aLiCe");
+    }
+    void listsOnlyTheCustomersBatches()
+    {
+        QFETCH(QString, loginName);
+        addBatch(11, QStringLiteral("alice"), QStringLiteral("2024-03-10 10:00:00"), QStringLiteral("第一批"));
+        addBatch(12, QStringLiteral("bob"), QStringLiteral("2024-03-10 10:30:00"));
+        addBatch(13, QStringLiteral("Alice"), QStringLiteral("2024-03-11 09:00:00"), QStringLiteral("第二批"));
+        addBatch(14, QStringLiteral("alice2"), QStringLiteral("2024-03-11 09:30:00"));
+        addBatch(15, QStringLiteral("ali"), QStringLiteral("2024-03-11 09:40:00"));
+        Para.UserName = loginName;
+        page->btnChargeDetail->click();
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  2"));
+        QCOMPARE(shownIds(), (QList<int>{11, 13}));
+        auto cell = [&](int r, int c) { return model()->index(r, c).data().toString(); };
+        QCOMPARE(cell(0, TSendRecordModel::colCustomerName), QStringLiteral("alice"));
+        QCOMPARE(cell(0, TSendRecordModel::colSubmitTime), QStringLiteral("2024-03-10 10:00:00"));
+        QCOMPARE(cell(0, TSendRecordModel::colPhoneCount), QStringLiteral("1"));
+        QCOMPARE(cell(0, TSendRecordModel::colMsgCount), QStringLiteral("1"));
+        QCOMPARE(cell(0, TSendRecordModel::colContent), QStringLiteral("第一批"));
+        QCOMPARE(cell(1, TSendRecordModel::colContent), QStringLiteral("第二批"));
+    }
+
+    void periodBoundsAreWholeDays_data()
+    {
+        QTest::addColumn<QDate>("start");
+        QTest::addColumn<QDate>("end");
+        QTest::addColumn<QList<int>>("ids");
+        QTest::newRow("one day") << QDate(2024, 3, 10) << QDate(2024, 3, 10) << QList<int>{2, 3, 4};
+        QTest::newRow("two days") << QDate(2024, 3, 9) << QDate(2024, 3, 10) << QList<int>{1, 2, 3, 4};
+        QTest::newRow("day without batches") << QDate(2024, 3, 12) << QDate(2024, 3, 12) << QList<int>{};
+        QTest::newRow("start after end") << QDate(2024, 3, 11) << QDate(2024, 3, 9) << QList<int>{};
+    }
+    void periodBoundsAreWholeDays()
+    {
+        QFETCH(QDate, start);
+        QFETCH(QDate, end);
+        QFETCH(QList<int>, ids);
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-09 23:59:59"));
+        addBatch(2, QStringLiteral("alice"), QStringLiteral("2024-03-10 00:00:00"));
+        addBatch(3, QStringLiteral("alice"), QStringLiteral("2024-03-10 12:00:00"));
+        addBatch(4, QStringLiteral("alice"), QStringLiteral("2024-03-10 23:59:59"));
+        addBatch(5, QStringLiteral("alice"), QStringLiteral("2024-03-11 00:00:00"));
+        addBatch(6, QStringLiteral("bob"), QStringLiteral("2024-03-10 12:00:00"));
+        setDates(start, end);
+        page->btnFilter->click();
+        QCOMPARE(ui->count(), 0);
+        QVERIFY(page->chkFilterByTime->isChecked());
+        QCOMPARE(shownIds(), ids);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  ") + QString::number(ids.size()));
+    }
+
+    void timeBoundsInAnyDateFormat()
+    {
+        // The end bound is built in a fixed form, whatever the locale's format.
+        const QLocale saved;
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        setDates(QDate(2024, 2, 29), QDate(2024, 12, 31));
+        const QDateTime s = page->SendTimeBound(TsendDetailFrm::TTimeBound::Start);
+        const QDateTime e = page->SendTimeBound(TsendDetailFrm::TTimeBound::End);
+        QLocale::setDefault(saved);
+        QCOMPARE(s, QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0)));
+        QCOMPARE(e, QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59)));
+    }
+
+    void dateFieldsFollowTheFilterState()
+    {
+        auto enabled = [&] { return page->edtStartDate->isEnabled() && page->edtEndDate->isEnabled(); };
+        auto disabled = [&] { return !page->edtStartDate->isEnabled() && !page->edtEndDate->isEnabled(); };
+        page->btnChargeDetail->click(); // unchecked already: nothing changes
+        QVERIFY(enabled());
+        page->btnChargeDetail->click();
+        QVERIFY(enabled());
+        page->btnFilter->click();
+        QVERIFY(enabled());
+        page->btnChargeDetail->click(); // after a filtered listing
+        QVERIFY(disabled());
+        QVERIFY(!page->chkFilterByTime->isChecked());
+        page->btnChargeDetail->click();
+        QVERIFY(disabled());
+        page->btnFilter->click();
+        QVERIFY(enabled());
+        QCOMPARE(ui->count(), 0);
+    }
+
+    void unfilteredListingAfterFilteredListsAll()
+    {
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2020-01-01 08:00:00"));
+        addBatch(2, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
+        setDates(QDate(2024, 3, 10), QDate(2024, 3, 10));
+        page->btnFilter->click();
+        QCOMPARE(shownIds(), QList<int>{2});
+        page->btnChargeDetail->click();
+        QCOMPARE(shownIds(), (QList<int>{1, 2}));
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  2"));
+    }
+
+    void afterLoginEmptiesGridKeepsLabel()
+    {
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
+        addBatch(2, QStringLiteral("alice"), QStringLiteral("2024-03-10 09:00:00"));
+        setDates(QDate(2024, 3, 10), QDate(2024, 3, 10));
+        page->btnFilter->click();
+        page->btnChargeDetail->click();
+        QCOMPARE(model()->rowCount(), 2);
+        Para.UserName = QStringLiteral("bob");
+        page->AfterLogin();
+        QCOMPARE(model()->rowCount(), 0);
+        QCOMPARE(grid()->model()->rowCount(), 0);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  2"));
+        QVERIFY(!page->chkFilterByTime->isChecked());
+        QVERIFY(!page->edtStartDate->isEnabled());
+        QCOMPARE(page->edtStartDate->date(), QDate(2024, 3, 10));
+        QCOMPARE(ui->count(), 0);
+    }
+
+    void notLoggedInRefuses()
+    {
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
+        page->btnChargeDetail->click();
+        Para.LoggedIn = false;
+        for (QToolButton* b : {page->btnChargeDetail, page->btnFilter}) {
+            ui->clear();
+            b->click();
+            QCOMPARE(ui->count(), 1);
+            QCOMPARE(ui->last().text, QStringLiteral("数据库未连接，提交失败"));
+            QCOMPARE(ui->last().caption, QStringLiteral("发送失败"));
+            QCOMPARE(ui->last().icon, TMsgIcon::Error);
+            QCOMPARE(ui->last().buttons, TMsgButtons::Ok);
+            QVERIFY(!ui->last().topLevelError);
+        }
+        // Nothing else changes: the earlier listing stays.
+        QCOMPARE(model()->rowCount(), 1);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
+    }
+
+    void databaseErrorGoesToTopLevelReport()
+    {
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
+        page->btnChargeDetail->click();
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
+        SQL_EXEC(server, QStringLiteral("rename table submit to submit_gone"));
+        page->btnFilter->click();
+        SQL_EXEC(server, QStringLiteral("rename table submit_gone to submit"));
+        QCOMPARE(ui->count(), 1);
+        QVERIFY(ui->last().topLevelError);
+        QCOMPARE(ui->last().caption, AppTitle());
+        QCOMPARE(ui->last().icon, TMsgIcon::Error);
+        QVERIFY2(ui->last().text.contains(QStringLiteral("submit")), qPrintable(ui->last().text));
+        QCOMPARE(model()->rowCount(), 0);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
+        // The page goes on working.
+        page->btnChargeDetail->click();
+        QCOMPARE(model()->rowCount(), 1);
+    }
+
+    void lostConnectionIsReportedAndRecovers()
+    {
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
+        page->btnChargeDetail->click();
+        QCOMPARE(model()->rowCount(), 1);
+        // The server ends this client's connection.
+        QSqlQuery q(dm->conn());
+        QVERIFY(q.exec(QStringLiteral("select connection_id()")) && q.next());
+        SQL_EXEC(server, QStringLiteral("kill connection %1").arg(q.value(0).toLongLong()));
+        q.finish();
+        page->btnChargeDetail->click();
+        QCOMPARE(ui->count(), 1);
+        QVERIFY(ui->last().topLevelError);
+        QCOMPARE(model()->rowCount(), 0);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
+        page->btnChargeDetail->click();
+        QCOMPARE(ui->count(), 1);
+        QCOMPARE(model()->rowCount(), 1);
+    }
+
+    void scrollingFetchesEveryRow_data()
+    {
+        QTest::addColumn<bool>("filtered");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("all") << false << 4321;
+        QTest::newRow("period") << true << 2800;
+    }
+    void scrollingFetchesEveryRow()
+    {
+        QFETCH(bool, filtered);
+        QFETCH(int, expected);
+        // Seven batches share each second, so equal times straddle packet borders.
+        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                        "submittime,phonecount,msgcount) "
+                                        "select 100000-seq,'','',concat('批次',seq),'alice',"
+                                        "'2024-03-10 00:00:00' + interval (seq div 7) second,1,1 "
+                                        "from seq_1_to_4321"));
+        // The first 2800 stay on 2024-03-10, the rest move to the next day.
+        SQL_EXEC(server, QStringLiteral("update submit set submittime=submittime + interval 1 day "
+                                        "where submitid < 100000-2800"));
+        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                        "submittime,phonecount,msgcount) "
+                                        "select 200000+seq,'','','x','bob','2024-03-10 00:00:05',1,1 "
+                                        "from seq_1_to_300"));
+        QList<int> want;
+        {
+            QSqlQuery q(server.admin());
+            QVERIFY(q.exec(QStringLiteral("select submitid from submit where customername='alice'") +
+                           (filtered ? QStringLiteral(" and submittime<'2024-03-11'") : QString()) +
+                           QStringLiteral(" order by submittime,submitid")));
+            while (q.next())
+                want << q.value(0).toInt();
+        }
+        QCOMPARE(want.size(), expected);
+
+        setDates(QDate(2024, 3, 10), QDate(2024, 3, 10));
+        (filtered ? page->btnFilter : page->btnChargeDetail)->click();
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  ") + QString::number(expected));
+        QVERIFY(model()->rowCount() < expected); // not all at once
+        QVERIFY(model()->rowCount() >= TSendRecordModel::PacketRows);
+        scrollToEnd();
+        QCOMPARE(model()->rowCount(), expected);
+        QVERIFY(!model()->canFetchMore(QModelIndex()));
+        QVERIFY(model()->CachedPacketCount() <= TSendRecordModel::CachedPackets);
+        // Every row once, in order; the packets dropped from memory are read again.
+        QCOMPARE(shownIds(), want);
+        QCOMPARE(model()->index(0, TSendRecordModel::colContent).data().toString(),
+                 QStringLiteral("批次") + QString::number(100000 - want.first()));
+        QCOMPARE(ui->count(), 0);
+
+        // A later packet starts reading the index at its row, not at the customer's first one.
+        QSqlQuery q(server.admin());
+        QVERIFY(q.prepare(QStringLiteral("explain ") +
+                          TSendRecordModel::PacketSql(
+                              QStringLiteral("select submitid,content,customerName,submittime,phonecount,msgcount "
+                                             "from  submit where customerName=:customerName"),
+                              false)));
+        q.bindValue(QStringLiteral(":customerName"), QStringLiteral("alice"));
+        q.bindValue(QStringLiteral(":pagetime"), QDateTime(QDate(2024, 3, 10), QTime(0, 10, 0)));
+        q.bindValue(QStringLiteral(":pagetime2"), QDateTime(QDate(2024, 3, 10), QTime(0, 10, 0)));
+        q.bindValue(QStringLiteral(":pageid"), 99000);
+        QVERIFY2(q.exec() && q.next(), qPrintable(q.lastError().text()));
+        QCOMPARE(q.value(QStringLiteral("type")).toString(), QStringLiteral("range"));
+        QCOMPARE(q.value(QStringLiteral("key")).toString(), QStringLiteral("ix_submit_customer_time"));
+        QVERIFY2(!q.value(QStringLiteral("Extra")).toString().contains(QStringLiteral("filesort")),
+                 qPrintable(q.value(QStringLiteral("Extra")).toString()));
+    }
+
+    void failureWhileScrollingIsReported()
+    {
+        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                        "submittime,phonecount,msgcount) select seq,'','','x','alice',"
+                                        "'2024-03-10 00:00:00' + interval seq second,1,1 from seq_1_to_450"));
+        page->btnChargeDetail->click();
+        const int before = model()->rowCount();
+        QVERIFY(before < 450);
+        SQL_EXEC(server, QStringLiteral("rename table submit to submit_gone"));
+        scrollToEnd();
+        QTRY_COMPARE(ui->count(), 1);
+        SQL_EXEC(server, QStringLiteral("rename table submit_gone to submit"));
+        QVERIFY(ui->last().topLevelError);
+        QVERIFY(!model()->canFetchMore(QModelIndex()));
+        QCOMPARE(model()->rowCount(), before);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  450"));
+    }
+};
+
+QTEST_MAIN(TstSendDetail)
+#include "tst_senddetail.moc"
