@@ -495,6 +495,11 @@ void TaccountMgrFrm::btnAddAccountClick()
 
 bool TaccountMgrFrm::RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText)
 {
+    // A connection closed after a loss is opened anew first, as the list loads
+    // do; when that is impossible the data module has told the user, and the
+    // change then fails with its own message.
+    if (DM && !DM->IsConnected())
+        DM->EnsureConnected();
     const bool ok = DM && DM->TryExecuteSql(sql, params);
     if (!ok)
         ShowError(failText, QStringLiteral("修改失败"));

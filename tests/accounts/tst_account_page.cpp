@@ -291,6 +291,81 @@ private slots:
         QCOMPARE(buttons(page), QStringLiteral("101"));
     }
 
+    // The user moves with the keyboard and the mouse, not through setCurrentIndex:
+    // every move to another row refills the details and disables the buttons.
+    void keyboardAndMouseMovesRunTheRowChange()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss"), 11, QStringLiteral("pa")));
+        QVERIFY(fx.addCustomer(QStringLiteral("beta"), QStringLiteral("boss"), 22, QStringLiteral("pb")));
+        QVERIFY(fx.addCustomer(QStringLiteral("gamma"), QStringLiteral("boss"), 33, QStringLiteral("pc")));
+        TaccountMgrFrm page;
+        page.resize(900, 700);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        page.InitPage();
+        QTableView* grid = page.dgAccount;
+        const QAbstractItemModel* m = grid->model();
+        const QModelIndex current = grid->currentIndex();
+        QVERIFY(current.isValid());
+        QVERIFY(!grid->isColumnHidden(current.column()));
+        auto nameAt = [&](int row) { return m->index(row, current.column()).data().toString(); };
+        auto typeIntoAll = [&] {
+            page.edtPwd->setText(QStringLiteral("x"));
+            page.edtAddr->setText(QStringLiteral("y"));
+            page.edtCharge->setText(QStringLiteral("5"));
+            QCOMPARE(buttons(page), QStringLiteral("111"));
+        };
+
+        grid->setFocus();
+        typeIntoAll();
+        QTest::keyClick(grid, Qt::Key_Down);
+        QCOMPARE(page.CurrentRow(), 1);
+        QCOMPARE(page.edtUser->text(), nameAt(1));
+        QVERIFY(page.edtCharge->text().isEmpty());
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+
+        typeIntoAll();
+        QTest::keyClick(grid, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(page.CurrentRow(), 2);
+        QCOMPARE(page.edtUser->text(), nameAt(2));
+        const QHash<QString, QString> counts{{QStringLiteral("alpha"), QStringLiteral("11")},
+                                             {QStringLiteral("beta"), QStringLiteral("22")},
+                                             {QStringLiteral("gamma"), QStringLiteral("33")}};
+        QCOMPARE(page.edtCount->text(), counts.value(nameAt(2)));
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+
+        typeIntoAll();
+        QTest::keyClick(grid, Qt::Key_Up);
+        QCOMPARE(page.edtUser->text(), nameAt(1));
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+
+        // A mouse click on another row.
+        typeIntoAll();
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(m->index(0, current.column())).center());
+        QCOMPARE(page.CurrentRow(), 0);
+        QCOMPARE(page.edtUser->text(), nameAt(0));
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+
+        // A move within the row (another cell of it) is no row change.
+        typeIntoAll();
+        QTest::keyClick(grid, Qt::Key_Right);
+        QCOMPARE(page.CurrentRow(), 0);
+        QCOMPARE(buttons(page), QStringLiteral("111"));
+
+        // A double click on a row, as the window system delivers it (press,
+        // release, press, double click, release), makes it current and copies its name.
+        const QPoint third = grid->visualRect(m->index(2, current.column())).center();
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, third);
+        QTest::mousePress(grid->viewport(), Qt::LeftButton, {}, third);
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, third);
+        QTest::mouseRelease(grid->viewport(), Qt::LeftButton, {}, third);
+        QCOMPARE(page.edtUser->text(), nameAt(2));
+        QCOMPARE(page.edtCustomer->text(), nameAt(2));
+        QCOMPARE(page.dgChargeDetail->model()->rowCount(), 0);
+        QCOMPARE(ui.count(), 0);
+    }
+
     void doubleClickCopiesNameOnly()
     {
         FakeUi ui;
@@ -360,6 +435,36 @@ private slots:
         QCOMPARE(page.edtPhone->text(), QStringLiteral("123"));
         QCOMPARE(buttons(page), QStringLiteral("110"));
         QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("old"));
+    }
+
+    // After a lost connection has been closed, a change opens it again instead
+    // of failing until some other action happens to reconnect.
+    void changeReopensAClosedConnection()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss"), 0, QStringLiteral("old")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        fx.dm->Close(); // as after a lost connection
+        page.edtPwd->setText(QStringLiteral("new"));
+        page.btnEditPwd->click();
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("new"));
+
+        fx.dm->Close();
+        page.edtPhone->setText(QStringLiteral("555"));
+        page.btnEditAddr->click();
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("telphone")).toString(), QStringLiteral("555"));
+
+        // Server unreachable: the connection box, then the change's own failure.
+        fx.dm->SetServer(fx.server.host(), 1);
+        page.edtPwd->setText(QStringLiteral("newer"));
+        page.btnEditPwd->click();
+        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("网络异常，数据库连接失败"), QStringLiteral("修改密码失败")}));
+        QCOMPARE(ui.last().caption, QStringLiteral("修改失败"));
+        QCOMPARE(page.edtPwd->text(), QStringLiteral("newer"));
+        QVERIFY(page.btnEditPwd->isEnabled());
     }
 
     void refreshRerunsTheActiveSearch()
