@@ -396,6 +396,8 @@ private slots:
         // The list ran again: its first row is current and the buttons are disabled.
         QCOMPARE(page.CurrentRow(), 0);
         QCOMPARE(buttons(page), QStringLiteral("000"));
+        // The refreshed grid still shows only its two columns.
+        QCOMPARE(shownCaptions(page.dgAccount), (QStringList{QStringLiteral("账户"), QStringLiteral("条数")}));
 
         selectRow(page, QStringLiteral("beta"));
         page.edtPhone->setText(QStringLiteral("  139 0000 \t"));

@@ -241,6 +241,31 @@ private slots:
         QVERIFY(fx.column(QStringLiteral("kid"), QStringLiteral("customerid")).isNull());
     }
 
+    // Name and password tests come before any database access; with the server
+    // unreachable the connection box comes first and the name counts as taken.
+    void unreachableServer()
+    {
+        FakeUi ui;
+        fx.dm->SetServer(fx.server.host(), 1);
+        bool stayedOpen = false;
+        QVERIFY(!runDialog({QStringLiteral(" "), QStringLiteral("a"), QStringLiteral("b"), QString(), QString()},
+                           &stayedOpen));
+        QVERIFY(stayedOpen);
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("用户名不能为空")});
+        ui.clear();
+        QVERIFY(!runDialog({QStringLiteral("kid"), QStringLiteral("a"), QStringLiteral("b"), QString(), QString()},
+                           &stayedOpen));
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("两次密码不符")});
+        ui.clear();
+        QVERIFY(!runDialog({QStringLiteral("kid"), QString(), QString(), QString(), QString()}, &stayedOpen));
+        QVERIFY(stayedOpen);
+        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("网络异常，数据库连接失败"), QStringLiteral("用户已存在")}));
+        QCOMPARE(ui.last().caption, QStringLiteral("添加失败"));
+        QCOMPARE(ui.last().icon, TMsgIcon::Error);
+        fx.dm->SetServer(fx.server.host(), fx.server.port());
+        QVERIFY(fx.column(QStringLiteral("kid"), QStringLiteral("customerid")).isNull());
+    }
+
     void cancelWritesNothing()
     {
         FakeUi ui;
