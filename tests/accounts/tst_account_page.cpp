@@ -135,6 +135,44 @@ private slots:
         QCOMPARE(fx.server.scalar(QStringLiteral("select count(*) from charge")).toInt(), 0);
     }
 
+    // A load that finds nothing empties the six fields and leaves the amount and
+    // the buttons as they were; a refresh that finds nothing leaves the fields too.
+    void emptyResultsAndTheDetailFields()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("alpha"), QStringLiteral("boss"), 11, QStringLiteral("pa"),
+                               QStringLiteral("111"), QStringLiteral("addr")));
+        TaccountMgrFrm page;
+        page.InitPage();
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+        page.edtCharge->setText(QStringLiteral("7"));
+        QCOMPARE(buttons(page), QStringLiteral("001"));
+        page.edtFilterValue->setText(QStringLiteral("nomatch"));
+        page.btnAccountFilter->click();
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  0"));
+        for (QLineEdit* e : {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
+            QVERIFY(e->text().isEmpty());
+        QCOMPARE(page.edtCharge->text(), QStringLiteral("7"));
+        // Emptying the fields counts as their change; nothing disables.
+        QCOMPARE(buttons(page), QStringLiteral("111"));
+
+        page.edtFilterValue->setText(QStringLiteral("alp"));
+        page.btnAccountFilter->click();
+        QCOMPARE(page.edtUser->text(), QStringLiteral("alpha"));
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+        SQL_EXEC(fx.server, QStringLiteral("update customers set parentname='other' where customername='alpha'"));
+        page.RefreshAccounts();
+        QCOMPARE(page.dgAccount->model()->rowCount(), 0);
+        QCOMPARE(page.edtUser->text(), QStringLiteral("alpha"));
+        QCOMPARE(page.edtPhone->text(), QStringLiteral("111"));
+        QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  1"));
+        // Nothing to act on now.
+        page.edtPwd->setText(QStringLiteral("x"));
+        page.btnEditPwd->click();
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("pa"));
+        QCOMPARE(ui.count(), 0);
+    }
+
     void notLoggedInRefusesBothLoads()
     {
         FakeUi ui;
