@@ -635,6 +635,37 @@ private slots:
         }
     }
 
+    // The success box comes first; the balance field is emptied, the list run
+    // again and the status bar refreshed only after it was closed.
+    void rechargeSuccessOrder()
+    {
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("aaa"), QStringLiteral("boss"), 1));
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss"), 10));
+        TaccountMgrFrm page;
+        page.InitPage();
+        selectRow(page, QStringLiteral("kid"));
+        QString countDuring, userDuring;
+        int refreshesDuring = -1;
+        ui.onMessage = [&](const TUiMessage&) {
+            countDuring = page.edtCount->text();
+            userDuring = page.edtUser->text();
+            refreshesDuring = fx.host.refreshes;
+        };
+        page.edtCharge->setText(QStringLiteral("5"));
+        page.btnCharge->click();
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("充值成功")});
+        QCOMPARE(ui.last().icon, TMsgIcon::Information);
+        QCOMPARE(countDuring, QStringLiteral("10"));
+        QCOMPARE(userDuring, QStringLiteral("kid"));
+        QCOMPARE(refreshesDuring, 0);
+        QCOMPARE(page.edtUser->text(), QStringLiteral("aaa"));
+        QCOMPARE(page.edtCount->text(), QStringLiteral("1"));
+        QCOMPARE(fx.host.refreshes, 1);
+        QCOMPARE(buttons(page), QStringLiteral("000"));
+    }
+
     void rechargeLookupAndTransactionFailures()
     {
         FakeUi ui;
@@ -649,6 +680,7 @@ private slots:
         page.btnCharge->click();
         QCOMPARE(ui.texts(), QStringList{QStringLiteral("网络异常，连接失败")});
         QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
+        QCOMPARE(ui.last().icon, TMsgIcon::Error);
         SQL_EXEC(fx.server, QStringLiteral("update customers set customername='kid' where customername='gone'"));
 
         // The own row is missing.
@@ -657,6 +689,17 @@ private slots:
         page.btnCharge->click();
         Para.UserName = QStringLiteral("boss");
         QCOMPARE(ui.texts(), QStringList{QStringLiteral("网络异常，连接失败")});
+        QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
+        QCOMPARE(ui.last().icon, TMsgIcon::Error);
+
+        // The amount is tested before any balance is read.
+        ui.clear();
+        Para.UserName = QStringLiteral("nobody");
+        page.edtCharge->setText(QStringLiteral("1.5"));
+        page.btnCharge->click();
+        Para.UserName = QStringLiteral("boss");
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("充资数不能为空，且只能为整数")});
+        page.edtCharge->setText(QStringLiteral("5"));
 
         // The recording fails: nothing changes and the list is not refreshed.
         ui.clear();
@@ -666,6 +709,7 @@ private slots:
         SQL_EXEC(fx.server, QStringLiteral("drop trigger no_charge"));
         QCOMPARE(ui.texts(), QStringList{QStringLiteral("充值失败")});
         QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
+        QCOMPARE(ui.last().icon, TMsgIcon::Error);
         QCOMPARE(fx.balance(QStringLiteral("boss")), 100);
         QCOMPARE(fx.balance(QStringLiteral("kid")), 10);
         QCOMPARE(page.edtCharge->text(), QStringLiteral("5"));
