@@ -18,8 +18,8 @@ struct TCustomerRow
 {
     QString name = QString();
     QString password = QStringLiteral("pw");
-    QVariant balance = 0; // smscount; an invalid QVariant stores NULL
-    int grade = 0;        // customerGrade
+    QVariant balance = 0;        // smscount; an invalid QVariant stores NULL
+    int grade = 0;               // customerGrade
     QString company = QString(); // companyid
     int limitrate = 0;
 };
@@ -54,8 +54,9 @@ protected:
     {
         QString err;
         const bool ok = server.exec(
-            QStringLiteral("insert into customers(customername,password,smscount,customerGrade,companyid,limitrate) "
-                           "values(?,?,?,?,?,?)"),
+            QStringLiteral(
+                "insert into customers(customername,password,smscount,customerGrade,companyid,limitrate) "
+                "values(?,?,?,?,?,?)"),
             {row.name, row.password.isNull() ? QStringLiteral("") : row.password, row.balance, row.grade,
              row.company.isNull() ? QStringLiteral("") : row.company, row.limitrate},
             &err);
