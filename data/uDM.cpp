@@ -344,11 +344,18 @@ void TDM::LoadSystemParameters(TPara& para)
         const QString name = q.value(nameCol).toString();
         const QString value = q.value(valueCol).toString();
         if (is(name, "defaultlimitrate")) {
+            // A plain decimal number: the point, or the system's decimal
+            // separator; a thousands separator makes it no number ("1,500"
+            // would otherwise read as 1500 where the comma is the decimal sign).
             const QString t = value.trimmed();
+            QLocale c = QLocale::c();
+            c.setNumberOptions(QLocale::RejectGroupSeparator);
+            QLocale sys = QLocale::system();
+            sys.setNumberOptions(QLocale::RejectGroupSeparator);
             bool ok = false;
-            double d = QLocale::c().toDouble(t, &ok);
+            double d = c.toDouble(t, &ok);
             if (!ok)
-                d = QLocale::system().toDouble(t, &ok);
+                d = sys.toDouble(t, &ok);
             para.DefaultLimitRate = (ok && std::isfinite(d)) ? d : 90;
         } else if (is(name, "bookingNotice")) {
             para.BookingNotice = value;

@@ -3,8 +3,8 @@
 #include "app/frmLogin.h"
 #include "app/uDataType.h"
 #include "data/uDM.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -36,48 +36,33 @@ int execGuarded(QDialog& dlg)
 }
 } // namespace
 
-class TstLogin : public QObject
+class TstLogin : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
-    std::unique_ptr<TDM> dm;
 
-    void addCustomer(const QString& name, const QString& password, const QString& company, int grade = 1,
-                     qint64 balance = 0)
-    {
-        SQL_EXEC(server, QStringLiteral("insert into customers(customername, password, customerGrade, companyid, "
-                                        "smscount) values ('%1', '%2', %3, '%4', %5)")
-                             .arg(name, password)
-                             .arg(grade)
-                             .arg(company)
-                             .arg(balance));
-    }
     void setVersions(const QString& value)
     {
         SQL_EXEC(server, QStringLiteral("delete from sysPara where name='softerVer'"));
-        SQL_EXEC(server, QStringLiteral("insert into sysPara(name, value) values ('softerVer', '%1')").arg(value));
+        QString err;
+        QVERIFY2(server.exec(QStringLiteral("insert into sysPara(name, value) values ('softerVer', ?)"), {value}, &err),
+                 qPrintable(err));
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
 
     void init()
     {
-        QVERIFY(server.resetData());
+        QVERIFY(freshModule());
         setVersions(QStringLiteral("1.1,1.2"));
-        addCustomer(QStringLiteral("Alice"), QStringLiteral("Secret1"), QStringLiteral("4"), 3, 500);
-        addCustomer(QStringLiteral("张三"), QStringLiteral("密码9"), QString(), 2);
-        Para = TPara();
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
+        addCustomer({.name = "Alice", .password = "Secret1", .balance = 500, .grade = 3, .company = "4"});
+        addCustomer({.name = "张三", .password = "密码9", .grade = 2});
     }
     void cleanup()
     {
         if (QWidget* w = QApplication::activeModalWidget())
             w->close();
-        DM = nullptr;
-        dm.reset();
+        dropModule();
     }
 
     void check_data()
@@ -192,7 +177,7 @@ private slots:
     {
         QFETCH(QString, company);
         QFETCH(bool, admitted);
-        addCustomer(QStringLiteral("carol"), QStringLiteral("pw"), company, 7);
+        addCustomer({.name = "carol", .password = "pw", .grade = 7, .company = company});
         Para.UserName = QStringLiteral("earlier");
         FakeUi ui;
         TloginFrm dlg;

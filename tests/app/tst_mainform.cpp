@@ -6,8 +6,8 @@
 #include "app/uStatusPanels.h"
 #include "app/uWorkPage.h"
 #include "data/uDM.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
 
 #include <QActionGroup>
 #include <QLabel>
@@ -74,11 +74,9 @@ bool isExitQuestion(const TUiMessage& m) { return m.text == QStringLiteral("是�
 
 } // namespace
 
-class TstMainForm : public QObject
+class TstMainForm : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
-    std::unique_ptr<TDM> dm;
     std::unique_ptr<QTemporaryDir> tmp;
     QString ini;
 
@@ -114,20 +112,16 @@ class TstMainForm : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
 
     void init()
     {
-        QVERIFY(server.resetData());
+        QVERIFY(freshModule());
         SQL_EXEC(server, "insert into sysPara(name, value) values ('softerVer', '1.2'), "
                          "('customerNotice', '今日系统维护通知')");
         SQL_EXEC(server, "insert into customers(customername, password, companyid, smscount) values "
                          "('Alice', 'Secret1', '4', 500), ('Bob', 'bobpw', '5', 900), ('Carol', 'cpw', '', 77)");
-        Para = TPara();
         g_counts.clear();
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
         tmp = std::make_unique<QTemporaryDir>();
         ini = tmp->filePath(QStringLiteral("korvessa.ini"));
         TfrmMain::SetIniFileName(ini);
@@ -137,8 +131,7 @@ private slots:
         if (QWidget* w = QApplication::activeModalWidget())
             w->close();
         TfrmMain::SetIniFileName(QString());
-        DM = nullptr;
-        dm.reset();
+        dropModule();
     }
 
     void windowBeforeLogin()

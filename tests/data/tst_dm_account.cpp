@@ -1,21 +1,12 @@
 // Customer account queries of the data module against a real server: login
 // check, name test, own password change, balance and limit-rate reads.
 #include "data/uDM.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
 
-#include <QTcpServer>
 #include <QtTest>
 
 namespace {
-
-// A loopback port on which nothing listens.
-int deadPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
-    return s.serverPort(); // closed again when s goes
-}
 
 // Texts that a careless statement would mangle or misread.
 QStringList oddTexts()
@@ -27,41 +18,19 @@ QStringList oddTexts()
 
 } // namespace
 
-class TstDmAccount : public QObject
+class TstDmAccount : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
-    std::unique_ptr<TDM> dm;
 
-    void addCustomer(const QString& name, const QString& password, const QVariant& balance = 0, int grade = 0,
-                     const QString& company = QStringLiteral(""), int limitrate = 0)
-    {
-        QString err;
-        QVERIFY2(server.exec(QStringLiteral("insert into customers(customername,password,smscount,customerGrade,"
-                                            "companyid,limitrate) values(?,?,?,?,?,?)"),
-                             {name, password, balance, grade, company.isNull() ? QStringLiteral("") : company, limitrate}, &err),
-                 qPrintable(err));
-    }
     QString passwordOf(int id)
     {
         return server.scalar(QStringLiteral("select password from customers where customerid=?"), {id}).toString();
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
-    void init()
-    {
-        QVERIFY(server.resetData());
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
-        Para = TPara();
-    }
-    void cleanup()
-    {
-        DM = nullptr;
-        dm.reset();
-    }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
+    void init() { QVERIFY(freshModule()); }
+    void cleanup() { dropModule(); }
 
     // --- VerifyLogin ---
 
@@ -85,7 +54,7 @@ private slots:
         QFETCH(QString, password);
         QFETCH(bool, ok);
         FakeUi ui;
-        addCustomer(QStringLiteral("alice"), QStringLiteral("Secret1"), 10, 3, QStringLiteral("4"));
+        addCustomer({.name = "alice", .password = "Secret1", .balance = 10, .grade = 3, .company = "4"});
         SQL_EXEC(server, "insert into sysPara(name,value) values('customerNotice','hello')");
         Para.Grade = 7;
         Para.CompanyId = QStringLiteral("old");
@@ -126,8 +95,8 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, oldPassword);
         QFETCH(bool, ok);
-        addCustomer(QStringLiteral("alice"), QStringLiteral("Secret1"));
-        addCustomer(QStringLiteral("bob"), QStringLiteral("Secret1"));
+        addCustomer({.name = "alice", .password = "Secret1"});
+        addCustomer({.name = "bob", .password = "Secret1"});
         const int alice = server.scalar(QStringLiteral("select customerid from customers where customername='alice'")).toInt();
         const int bob = server.scalar(QStringLiteral("select customerid from customers where customername='bob'")).toInt();
         QCOMPARE(dm->ChangePassword(name, oldPassword, QStringLiteral(" New Pw ")), ok);
@@ -139,10 +108,10 @@ private slots:
     void changePasswordLastMatchWins()
     {
         // Duplicate names: the scan's last matching row is the one changed.
-        addCustomer(QStringLiteral("twin"), QStringLiteral("pw"));
-        addCustomer(QStringLiteral("other"), QStringLiteral("pw"));
-        addCustomer(QStringLiteral("TWIN"), QStringLiteral("PW"));
-        addCustomer(QStringLiteral("twin"), QStringLiteral("nope"));
+        addCustomer({.name = "twin", .password = "pw"});
+        addCustomer({.name = "other", .password = "pw"});
+        addCustomer({.name = "TWIN", .password = "PW"});
+        addCustomer({.name = "twin", .password = "nope"});
         QSqlQuery q(server.admin());
         QVERIFY(q.exec(QStringLiteral("select customerid from customers order by customerid")));
         QList<int> ids;
@@ -197,7 +166,7 @@ private slots:
     void missingCustomer()
     {
         FakeUi ui;
-        addCustomer(QStringLiteral("someone"), QStringLiteral("x"), 99, 0, QString(), 80);
+        addCustomer({.name = "someone", .password = "x", .balance = 99, .limitrate = 80});
         QCOMPARE(dm->GetBalance(QStringLiteral("nobody")), qint64(0));
         qint64 got = 4242;
         QVERIFY(!dm->TryGetBalance(QStringLiteral("nobody"), got));
@@ -216,8 +185,8 @@ private slots:
 
     void firstRowOfDuplicateNames()
     {
-        addCustomer(QStringLiteral("dup"), QStringLiteral("first"), 11, 1, QString(), 70);
-        addCustomer(QStringLiteral("dup"), QStringLiteral("second"), 22, 2, QString(), 60);
+        addCustomer({.name = "dup", .password = "first", .balance = 11, .grade = 1, .limitrate = 70});
+        addCustomer({.name = "dup", .password = "second", .balance = 22, .grade = 2, .limitrate = 60});
         QCOMPARE(dm->GetBalance(QStringLiteral("dup")), qint64(11));
         int rate = 0;
         QVERIFY(dm->GetLimitRate(QStringLiteral("dup"), rate));
@@ -235,8 +204,8 @@ private slots:
         FakeUi ui;
         const QStringList texts = oddTexts();
         for (int i = 0; i < texts.size(); ++i)
-            addCustomer(texts[i], texts[i], 100 + i, i, QString(), 10 + i);
-        addCustomer(QStringLiteral("plain"), QStringLiteral("plain"), 1);
+            addCustomer({.name = texts[i], .password = texts[i], .balance = 100 + i, .grade = i, .limitrate = 10 + i});
+        addCustomer({.name = "plain", .password = "plain", .balance = 1});
         for (int i = 0; i < texts.size(); ++i) {
             const QString& t = texts[i];
             QString msg;
@@ -264,7 +233,7 @@ private slots:
 
     void unreachable()
     {
-        addCustomer(QStringLiteral("alice"), QStringLiteral("pw"), 50);
+        addCustomer({.name = "alice", .password = "pw", .balance = 50});
         FakeUi ui;
         dm->SetServer(server.host(), deadPort());
         auto boxShown = [&](int n) {
@@ -311,7 +280,7 @@ private slots:
     void serverGoneAndBack()
     {
         // A connection the server dropped is noticed and opened anew.
-        addCustomer(QStringLiteral("alice"), QStringLiteral("pw"), 50);
+        addCustomer({.name = "alice", .password = "pw", .balance = 50});
         FakeUi ui;
         QCOMPARE(dm->GetBalance(QStringLiteral("alice")), qint64(50));
         QSqlQuery q(dm->conn());

@@ -1,21 +1,13 @@
 // The data module's connection and statement helpers against a real server.
 #include "data/uDM.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
 
 #include <QSet>
-#include <QTcpServer>
 #include <QThread>
 #include <QtTest>
 
 namespace {
-int unusedPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
-    return s.serverPort(); // closed again when s goes
-}
-
 qlonglong connectionId(TDM& dm)
 {
     QSqlQuery q(dm.conn());
@@ -25,29 +17,16 @@ qlonglong connectionId(TDM& dm)
 }
 } // namespace
 
-class TstDmCore : public QObject
+class TstDmCore : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
-    std::unique_ptr<TDM> dm;
 
     void restoreSchema() { QVERIFY(server.loadSchema()); }
 
 private slots:
-    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
-    void init()
-    {
-        QVERIFY(server.resetData());
-        Para = TPara();
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
-    }
-    void cleanup()
-    {
-        DM = nullptr;
-        dm.reset();
-    }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
+    void init() { QVERIFY(freshModule()); }
+    void cleanup() { dropModule(); }
 
     void isInCommaList_data()
     {
@@ -120,7 +99,7 @@ private slots:
     void unreachableServerShowsBoxOnEveryCall()
     {
         FakeUi ui;
-        dm->SetServer(server.host(), unusedPort());
+        dm->SetServer(server.host(), deadPort());
         QVERIFY(!dm->EnsureConnected());
         QVERIFY(!dm->EnsureConnected());
         QCOMPARE(ui.count(), 2);
@@ -263,6 +242,34 @@ private slots:
         QCOMPARE(Para.ServerVersion, QStringLiteral("1.1,1.2"));
         QCOMPARE(Para.Notice, QStringLiteral("欢迎使用本系统"));
         QCOMPARE(ui.count(), 0);
+    }
+
+    void defaultLimitRate_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<double>("expected");
+        QTest::newRow("85.5") << "85.5" << 85.5;
+        QTest::newRow("blanks around") << " 70 " << 70.0;
+        QTest::newRow("negative") << "-5" << -5.0;
+        QTest::newRow("letters") << "abc" << 90.0;
+        QTest::newRow("number then letters") << "85.5abc" << 90.0;
+        QTest::newRow("empty") << "" << 90.0;
+        // A thousands separator is no part of a plain number: not 1500.
+        QTest::newRow("1,500") << "1,500" << 90.0;
+    }
+    void defaultLimitRate()
+    {
+        QFETCH(QString, value);
+        QFETCH(double, expected);
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        QString err;
+        QVERIFY2(server.exec(QStringLiteral("insert into sysPara(name,value) values('defaultlimitrate',?)"), {value},
+                             &err),
+                 qPrintable(err));
+        Para.DefaultLimitRate = 1;
+        dm->LoadSystemParameters(Para);
+        QCOMPARE(Para.DefaultLimitRate, expected);
     }
 
     void textRoundTrips()

@@ -1,21 +1,13 @@
 // The two balance transactions of the data module against a real server:
 // storing a send batch and moving credit between two customers.
 #include "data/uDM.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
 
-#include <QTcpServer>
 #include <QtTest>
 #include <thread>
 
 namespace {
-
-int deadPort()
-{
-    QTcpServer s;
-    s.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0);
-    return s.serverPort();
-}
 
 TSmsRec batch(const QString& customer, int phones, int msgCount, const QString& appoint = QString())
 {
@@ -33,50 +25,22 @@ TSmsRec batch(const QString& customer, int phones, int msgCount, const QString& 
 
 } // namespace
 
-class TstDmTransactions : public QObject
+class TstDmTransactions : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
-    std::unique_ptr<TDM> dm;
-
-    void addCustomer(const QString& name, const QVariant& balance)
-    {
-        QString err;
-        QVERIFY2(server.exec(QStringLiteral("insert into customers(customername,password,smscount) values(?,'pw',?)"),
-                             {name, balance}, &err),
-                 qPrintable(err));
-    }
-    QVariant balanceOf(const QString& name)
-    {
-        return server.scalar(QStringLiteral("select smscount from customers where customername=?"), {name});
-    }
-    int rows(const char* table)
-    {
-        return server.scalar(QStringLiteral("select count(*) from %1").arg(QLatin1String(table))).toInt();
-    }
 
 private slots:
-    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
-    void init()
-    {
-        QVERIFY(server.resetData());
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
-    }
-    void cleanup()
-    {
-        DM = nullptr;
-        dm.reset();
-    }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
+    void init() { QVERIFY(freshModule()); }
+    void cleanup() { dropModule(); }
 
     // --- SubmitBatch ---
 
     void immediateBatch()
     {
         FakeUi ui;
-        addCustomer(QStringLiteral("alice"), 100);
-        addCustomer(QStringLiteral("bob"), 100);
+        addCustomer({.name = "alice", .balance = 100});
+        addCustomer({.name = "bob", .balance = 100});
         // The server's default for appointtime must be what an immediate batch gets.
         SQL_EXEC(server, "alter table submit alter appointtime set default '2001-02-03 04:05:06'");
         auto restore = qScopeGuard(
@@ -103,7 +67,7 @@ private slots:
 
     void bookedBatch()
     {
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 5, 1, QStringLiteral("2031-12-24 18:30:05"))));
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 95LL);
         QCOMPARE(server.scalar(QStringLiteral("select appointtime from submit")).toDateTime(),
@@ -120,7 +84,7 @@ private slots:
 
     void distinctIdsPerBatch()
     {
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         for (int i = 0; i < 3; ++i)
             QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1)));
         QCOMPARE(server.scalar(QStringLiteral("select count(distinct submitid) from submit")).toInt(), 3);
@@ -149,7 +113,7 @@ private slots:
         QFETCH(int, phones);
         QFETCH(int, msgCount);
         QFETCH(bool, ok);
-        addCustomer(QStringLiteral("alice"), start);
+        addCustomer({.name = "alice", .balance = start});
         QCOMPARE(dm->SubmitBatch(batch(QStringLiteral("alice"), phones, msgCount)), ok);
         const QVariant after = balanceOf(QStringLiteral("alice"));
         if (ok)
@@ -164,7 +128,7 @@ private slots:
     void emptyTextsStoredAsEmpty()
     {
         // A batch without test numbers (a null text) is stored with empty text, not refused.
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         TSmsRec b = batch(QStringLiteral("alice"), 2, 1);
         b.TestPhonesText = QString();
         b.Content = QString();
@@ -177,14 +141,14 @@ private slots:
 
     void missingCustomerStoresNothing()
     {
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("nobody"), 1, 1)));
         QCOMPARE(rows("submit"), 0);
     }
 
     void badAppointTime()
     {
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1, QStringLiteral("2031-13-40 25:00:00"))));
         QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1, QStringLiteral("tomorrow"))));
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
@@ -193,7 +157,7 @@ private slots:
 
     void failingInsertLeavesBalance()
     {
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         SQL_EXEC(server, "rename table submit to submit_away");
         auto restore = qScopeGuard([&] { server.exec(QStringLiteral("rename table submit_away to submit")); });
         FakeUi ui;
@@ -210,7 +174,7 @@ private slots:
 
     void missingSeqLeavesBalance()
     {
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         SQL_EXEC(server, "drop function seq");
         auto restore = qScopeGuard([&] { server.loadSchema(); });
         QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
@@ -227,8 +191,8 @@ private slots:
         const QStringList names{QStringLiteral("o'brien"), QStringLiteral("back\\slash"), QStringLiteral("100%_off"),
                                 QStringLiteral("张三"), QStringLiteral("emoji😀x")};
         for (const QString& n : names)
-            addCustomer(n, 1000);
-        addCustomer(QStringLiteral("100"), 1000); // what a pattern "100%" would also hit
+            addCustomer({.name = n, .balance = 1000});
+        addCustomer({.name = "100", .balance = 1000}); // what a pattern "100%" would also hit
         int expectRows = 0;
         for (const QString& n : names) {
             TSmsRec b = batch(n, 2, 1);
@@ -290,9 +254,9 @@ private slots:
         QFETCH(int, amount);
         QFETCH(bool, ok);
         FakeUi ui;
-        addCustomer(QStringLiteral("parent"), giverStart);
-        addCustomer(QStringLiteral("child"), takerStart);
-        addCustomer(QStringLiteral("bystander"), 500);
+        addCustomer({.name = "parent", .balance = giverStart});
+        addCustomer({.name = "child", .balance = takerStart});
+        addCustomer({.name = "bystander", .balance = 500});
         QCOMPARE(dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), amount), ok);
         const QVariant giver = balanceOf(QStringLiteral("parent"));
         const QVariant taker = balanceOf(QStringLiteral("child"));
@@ -322,8 +286,8 @@ private slots:
 
     void rechargeMissingRows()
     {
-        addCustomer(QStringLiteral("parent"), 100);
-        addCustomer(QStringLiteral("child"), 10);
+        addCustomer({.name = "parent", .balance = 100});
+        addCustomer({.name = "child", .balance = 10});
         // No receiving row.
         QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("nobody"), 5));
         // No contributor row: no credit out of nothing, for either sign or 0.
@@ -337,8 +301,8 @@ private slots:
 
     void rechargeFailingInsert()
     {
-        addCustomer(QStringLiteral("parent"), 100);
-        addCustomer(QStringLiteral("child"), 10);
+        addCustomer({.name = "parent", .balance = 100});
+        addCustomer({.name = "child", .balance = 10});
         SQL_EXEC(server, "rename table charge to charge_away");
         auto restore = qScopeGuard([&] { server.exec(QStringLiteral("rename table charge_away to charge")); });
         QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 5));
@@ -349,8 +313,8 @@ private slots:
     void rechargeOverflowRefused()
     {
         // A balance that would leave the 64-bit range is refused, not wrapped.
-        addCustomer(QStringLiteral("parent"), 100);
-        addCustomer(QStringLiteral("child"), std::numeric_limits<qint64>::max() - 10);
+        addCustomer({.name = "parent", .balance = 100});
+        addCustomer({.name = "child", .balance = std::numeric_limits<qint64>::max() - 10});
         QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 11));
         QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
         QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), std::numeric_limits<qint64>::max() - 10);
@@ -363,8 +327,8 @@ private slots:
 
     void unreachable()
     {
-        addCustomer(QStringLiteral("parent"), 100);
-        addCustomer(QStringLiteral("child"), 10);
+        addCustomer({.name = "parent", .balance = 100});
+        addCustomer({.name = "child", .balance = 10});
         FakeUi ui;
         dm->SetServer(server.host(), deadPort());
         QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("parent"), 1, 1)));
@@ -384,7 +348,7 @@ private slots:
     {
         // The server drops the connection between deduction and insert: the
         // deduction does not survive, and the next call connects anew.
-        addCustomer(QStringLiteral("alice"), 100);
+        addCustomer({.name = "alice", .balance = 100});
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
         QSqlQuery q(dm->conn());
