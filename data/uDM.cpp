@@ -127,20 +127,33 @@ bool TDM::EnsureConnected()
             if (!ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError()))
                 db.close();
         }
-        if (!db.isOpen()) {
-            if (db.open()) {
-                // The transactions of a send and a recharge run read committed.
-                QSqlQuery iso(db);
-                iso.exec(QStringLiteral("set session transaction isolation level read committed"));
-            } else {
-                lastError_ = db.lastError();
-            }
-        }
+        if (!db.isOpen())
+            openConn();
         ok = db.isOpen();
     }
     if (!ok)
         ShowMessage(kConnectFailed, kConnectCaption, TMsgIcon::Error);
     return ok;
+}
+
+bool TDM::openConn()
+{
+    QSqlDatabase db = conn();
+    if (db.hostName() != host_ || db.port() != port_) {
+        db.close();
+        db.setHostName(host_);
+        db.setPort(port_);
+    }
+    if (db.isOpen())
+        return true;
+    if (!db.open()) {
+        lastError_ = db.lastError();
+        return false;
+    }
+    // The transactions of a send and a recharge run read committed.
+    QSqlQuery iso(db);
+    iso.exec(QStringLiteral("set session transaction isolation level read committed"));
+    return true;
 }
 
 bool TDM::IsConnected() const { return conn().isOpen(); }
@@ -153,6 +166,9 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
             *err = e;
         return false;
     };
+    // A statement on a closed connection opens it first; failing that, the statement fails.
+    if (!IsConnected() && !openConn())
+        return fail(lastError_);
     if (!q.prepare(sql))
         return fail(q.lastError());
     const QHash<QString, QString> names = placeholders(sql);

@@ -84,6 +84,7 @@ public:
 
 private:
     void noteError(const QSqlError& e);
+    bool openConn(); // opens conn without a message
     bool lookupBalance(const QString& name, qint64& balance);
 
     QString connName_;

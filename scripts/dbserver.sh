@@ -54,18 +54,23 @@ exec)
   ;;
 setup)
   demo=${3:-}
+  # The root account has no password until the first setup gives it one.
+  auth=()
   ready=""
-  for _ in $(seq 1 300); do
-    if mariadb --no-defaults --socket="$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1 ||
-       mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" -e 'select 1' >/dev/null 2>&1; then
-      ready=1
-      break
+  for _ in $(seq 1 1200); do # up to a minute on a loaded machine
+    if mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" -e 'select 1' >/dev/null 2>&1; then
+      auth=(-p"$password"); ready=1; break
+    fi
+    if mariadb --no-defaults --socket="$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1; then
+      ready=1; break
     fi
     sleep 0.05
   done
-  [ -n "$ready" ] || { echo "database server in $dir did not start:" >&2; tail -20 "$dir/error.log" >&2 || true; exit 1; }
+  if [ -z "$ready" ]; then
+    echo "database server in $dir did not start:" >&2; tail -20 "$dir/error.log" >&2 || true; exit 1
+  fi
   if [ ! -f "$dir/schema.done" ]; then
-    mariadb --no-defaults --socket="$dir/sock" -uroot <<SQL
+    mariadb --no-defaults --socket="$dir/sock" -uroot "${auth[@]}" <<SQL
 ALTER USER 'root'@'localhost' IDENTIFIED BY '$password';
 CREATE USER IF NOT EXISTS 'root'@'127.0.0.1';
 ALTER USER 'root'@'127.0.0.1' IDENTIFIED BY '$password';

@@ -151,6 +151,27 @@ private slots:
         QCOMPARE(ui.count(), 0);
     }
 
+    void statementOnClosedConnectionOpensIt()
+    {
+        FakeUi ui;
+        // Never connected: the statement opens the connection itself, silently.
+        QVERIFY(!dm->IsConnected());
+        QVERIFY(dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('a','1')")));
+        QVERIFY(dm->IsConnected());
+        // Closed after a lost connection: the next statement works again.
+        QVERIFY(server.exec(QStringLiteral("kill %1").arg(connectionId(*dm))));
+        QVERIFY(!dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('b','2')")));
+        QVERIFY(!dm->IsConnected());
+        QVERIFY(dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('c','3')")));
+        QCOMPARE(server.scalar(QStringLiteral("select group_concat(name order by id) from sysPara")).toString(),
+                 QStringLiteral("a,c"));
+        // Nothing listening: the statement fails, and only EnsureConnected shows a box.
+        dm->Close();
+        dm->SetServer(server.host(), deadPort());
+        QVERIFY(!dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('d','4')")));
+        QCOMPARE(ui.count(), 0);
+    }
+
     void unboundPlaceholderIsRefused()
     {
         FakeUi ui;
