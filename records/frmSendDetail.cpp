@@ -47,6 +47,14 @@ QDateEdit* dateField(QWidget* parent, const char* name)
     return e;
 }
 
+// A bound as the server compares it: date and time of day, no zone. Bound as
+// UTC so that a day whose midnight the local zone skips (a change to summer
+// time at 00:00) still gives a valid value, not NULL.
+QDateTime wallClock(const QDateTime& t)
+{
+    return QDateTime(t.date(), t.time(), Qt::UTC);
+}
+
 } // namespace
 
 TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
@@ -154,8 +162,8 @@ void TsendDetailFrm::LoadRecords()
     if (chkFilterByTime->isChecked()) {
         select += kPeriod;
         count += kPeriod;
-        params << TSqlParam{QStringLiteral("starttime"), SendTimeBound(TTimeBound::Start)}
-               << TSqlParam{QStringLiteral("endtime"), SendTimeBound(TTimeBound::End)};
+        params << TSqlParam{QStringLiteral("starttime"), wallClock(SendTimeBound(TTimeBound::Start))}
+               << TSqlParam{QStringLiteral("endtime"), wallClock(SendTimeBound(TTimeBound::End))};
     }
     qint64 total = 0;
     QSqlError err;

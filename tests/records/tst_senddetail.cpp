@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <ctime>
+
 class TstSendDetail : public QObject
 {
     Q_OBJECT
@@ -519,6 +521,72 @@ private slots:
             QCOMPARE(shownIds(), want);
         }
         QVERIFY(resets.count() >= 1);
+        QCOMPARE(ui->count(), 0);
+    }
+
+    // Submission times are the server's wall clock; a local zone with summer
+    // time skips an hour (and, in some zones, midnight) that the server's
+    // times may well hold.
+    void timesTheLocalZoneSkips_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QDate>("day");
+        QTest::newRow("hour skipped at 02:00") << QByteArray("America/New_York")
+                                                << QStringLiteral("2024-03-10 01:50:00") << QDate(2024, 3, 10);
+        QTest::newRow("midnight skipped") << QByteArray("America/Santiago") << QStringLiteral("2024-09-07 23:50:00")
+                                          << QDate(2024, 9, 8);
+    }
+    void timesTheLocalZoneSkips()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, from);
+        QFETCH(QDate, day);
+        const QByteArray savedTz = qgetenv("TZ");
+        const bool hadTz = qEnvironmentVariableIsSet("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        auto restore = qScopeGuard([&] {
+            if (hadTz)
+                qputenv("TZ", savedTz);
+            else
+                qunsetenv("TZ");
+            tzset();
+        });
+        // 450 batches ten seconds apart, across the skipped hour.
+        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                        "submittime,phonecount,msgcount) select seq,'','','x','alice',"
+                                        "'%1' + interval (seq*10) second,1,1 from seq_1_to_450")
+                             .arg(from));
+        QList<int> want;
+        {
+            QSqlQuery q(server.admin());
+            QVERIFY(q.exec(QStringLiteral("select submitid from submit where submittime>='%1' and "
+                                          "submittime<'%2' order by submitid")
+                               .arg(day.toString(Qt::ISODate), day.addDays(1).toString(Qt::ISODate))));
+            while (q.next())
+                want << q.value(0).toInt();
+        }
+        QVERIFY(want.size() > TSendRecordModel::PacketRows);
+
+        page->btnChargeDetail->click();
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  450"));
+        scrollToEnd();
+        QCOMPARE(model()->rowCount(), 450);
+        for (int r = 0; r < 450; r += 37) {
+            const QString shown = model()->index(r, TSendRecordModel::colSubmitTime).data().toString();
+            const QString stored = server.scalar(QStringLiteral("select date_format(submittime,'%Y-%m-%d %H:%i:%s') "
+                                                               "from submit where submitid=?"),
+                                                 {r + 1})
+                                       .toString();
+            QCOMPARE(shown, stored);
+        }
+
+        setDates(day, day);
+        page->btnFilter->click();
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  ") + QString::number(want.size()));
+        scrollToEnd();
+        QCOMPARE(shownIds(), want);
         QCOMPARE(ui->count(), 0);
     }
 
