@@ -165,12 +165,13 @@ void TsendDetailFrm::LoadRecords()
         params << TSqlParam{QStringLiteral("starttime"), wallClock(SendTimeBound(TTimeBound::Start))}
                << TSqlParam{QStringLiteral("endtime"), wallClock(SendTimeBound(TTimeBound::End))};
     }
-    qint64 total = 0;
     QSqlError err;
-    if (!model->Open(select, count, params, &total, &err)) {
+    // The count goes into the label before the grid shows the rows.
+    const auto showCount = [this](qint64 total) {
+        lblRecCnt->setText(QStringLiteral("记录个数:  ") + QString::number(total));
+    };
+    if (!model->Open(select, count, params, nullptr, &err, showCount)) {
         busy.release();
         ReportError(err.text());
-        return;
     }
-    lblRecCnt->setText(QStringLiteral("记录个数:  ") + QString::number(total));
 }

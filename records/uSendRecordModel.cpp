@@ -60,7 +60,7 @@ void TSendRecordModel::Clear()
 }
 
 bool TSendRecordModel::Open(const QString& select, const QString& countSql, const TSqlParams& params,
-                            qint64* total, QSqlError* err)
+                            qint64* total, QSqlError* err, const std::function<void(qint64)>& counted)
 {
     Clear();
     qint64 count = 0;
@@ -86,6 +86,10 @@ bool TSendRecordModel::Open(const QString& select, const QString& countSql, cons
         params_.clear();
         return false;
     }
+    if (total)
+        *total = count;
+    if (counted)
+        counted(count);
     beginResetModel();
     active_ = true;
     total_ = count;
@@ -97,8 +101,6 @@ bool TSendRecordModel::Open(const QString& select, const QString& countSql, cons
         keep(0, std::move(first));
     }
     endResetModel();
-    if (total)
-        *total = count;
     return true;
 }
 

@@ -62,6 +62,25 @@ class TstSendDetail : public QObject
         }
     }
 
+    // n batches of name, one a second from 2024-03-10 00:00:01, ids from firstId on.
+    void addBatches(const QString& name, int firstId, int n)
+    {
+        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                        "submittime,phonecount,msgcount) select %1+seq,'','',concat('%2 ',seq),"
+                                        "'%2','2024-03-10 00:00:00' + interval seq second,1,1 from seq_1_to_%3")
+                             .arg(firstId - 1)
+                             .arg(name)
+                             .arg(n));
+    }
+    // Customer names shown by the grid, every row read (dropped packets read again).
+    QSet<QString> shownNames() const
+    {
+        QSet<QString> names;
+        for (int r = 0; r < model()->rowCount(); ++r)
+            names << model()->index(r, TSendRecordModel::colCustomerName).data().toString();
+        return names;
+    }
+
 private slots:
     void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
     void init()
@@ -249,6 +268,19 @@ private slots:
         QCOMPARE(ui->count(), 0);
     }
 
+    void countShownBeforeTheRows()
+    {
+        addBatches(QStringLiteral("alice"), 1, 3);
+        QStringList labelAtReset;
+        connect(model(), &QAbstractItemModel::modelReset, this,
+                [&] { labelAtReset << page->lblRecCnt->text() + QLatin1Char('/') + QString::number(model()->rowCount()); });
+        page->btnChargeDetail->click();
+        // Emptied first (label as before), then the rows come after the new count.
+        QVERIFY(labelAtReset.size() >= 2);
+        QCOMPARE(labelAtReset.first(), QStringLiteral("记录条数/0"));
+        QCOMPARE(labelAtReset.last(), QStringLiteral("记录个数:  3/3"));
+    }
+
     void notLoggedInRefuses()
     {
         addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
@@ -376,25 +408,6 @@ private slots:
         QCOMPARE(q.value(QStringLiteral("key")).toString(), QStringLiteral("ix_submit_customer_time"));
         QVERIFY2(!q.value(QStringLiteral("Extra")).toString().contains(QStringLiteral("filesort")),
                  qPrintable(q.value(QStringLiteral("Extra")).toString()));
-    }
-
-    // n batches of name, one a second from 2024-03-10 00:00:01, ids from firstId on.
-    void addBatches(const QString& name, int firstId, int n)
-    {
-        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
-                                        "submittime,phonecount,msgcount) select %1+seq,'','',concat('%2 ',seq),"
-                                        "'%2','2024-03-10 00:00:00' + interval seq second,1,1 from seq_1_to_%3")
-                             .arg(firstId - 1)
-                             .arg(name)
-                             .arg(n));
-    }
-    // Customer names shown by the grid, every row read (dropped packets read again).
-    QSet<QString> shownNames() const
-    {
-        QSet<QString> names;
-        for (int r = 0; r < model()->rowCount(); ++r)
-            names << model()->index(r, TSendRecordModel::colCustomerName).data().toString();
-        return names;
     }
 
     void columnWidthsSurviveListings()
