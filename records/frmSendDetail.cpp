@@ -47,6 +47,14 @@ QDateEdit* dateField(QWidget* parent, const char* name)
     return e;
 }
 
+// A bound as the server compares it: date and time of day, no zone. Bound as
+// UTC so that a day whose midnight the local zone skips (a change to summer
+// time at 00:00) still gives a valid value, not NULL.
+QDateTime wallClock(const QDateTime& t)
+{
+    return QDateTime(t.date(), t.time(), Qt::UTC);
+}
+
 } // namespace
 
 TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
@@ -154,15 +162,16 @@ void TsendDetailFrm::LoadRecords()
     if (chkFilterByTime->isChecked()) {
         select += kPeriod;
         count += kPeriod;
-        params << TSqlParam{QStringLiteral("starttime"), SendTimeBound(TTimeBound::Start)}
-               << TSqlParam{QStringLiteral("endtime"), SendTimeBound(TTimeBound::End)};
+        params << TSqlParam{QStringLiteral("starttime"), wallClock(SendTimeBound(TTimeBound::Start))}
+               << TSqlParam{QStringLiteral("endtime"), wallClock(SendTimeBound(TTimeBound::End))};
     }
-    qint64 total = 0;
     QSqlError err;
-    if (!model->Open(select, count, params, &total, &err)) {
+    // The count goes into the label before the grid shows the rows.
+    const auto showCount = [this](qint64 total) {
+        lblRecCnt->setText(QStringLiteral("记录个数:  ") + QString::number(total));
+    };
+    if (!model->Open(select, count, params, nullptr, &err, showCount)) {
         busy.release();
         ReportError(err.text());
-        return;
     }
-    lblRecCnt->setText(QStringLiteral("记录个数:  ") + QString::number(total));
 }

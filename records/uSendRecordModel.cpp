@@ -16,6 +16,14 @@ const QString kAfterKey = QStringLiteral(
 const QString kFromKey = QStringLiteral(
     "\n and submittime>=:pagetime and (submittime>:pagetime2 or submitid>=:pageid)");
 
+// A submission time as the server stores it: date and time of day without a
+// zone. Held as UTC so that a time the local zone skips (the hour a change to
+// summer time leaves out) stays valid and is shown and bound as it was read.
+QDateTime wallClock(const QDateTime& t)
+{
+    return QDateTime(t.date(), t.time(), Qt::UTC);
+}
+
 } // namespace
 
 TSendRecordModel::TSendRecordModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -52,7 +60,7 @@ void TSendRecordModel::Clear()
 }
 
 bool TSendRecordModel::Open(const QString& select, const QString& countSql, const TSqlParams& params,
-                            qint64* total, QSqlError* err)
+                            qint64* total, QSqlError* err, const std::function<void(qint64)>& counted)
 {
     Clear();
     qint64 count = 0;
@@ -78,6 +86,10 @@ bool TSendRecordModel::Open(const QString& select, const QString& countSql, cons
         params_.clear();
         return false;
     }
+    if (total)
+        *total = count;
+    if (counted)
+        counted(count);
     beginResetModel();
     active_ = true;
     total_ = count;
@@ -89,8 +101,6 @@ bool TSendRecordModel::Open(const QString& select, const QString& countSql, cons
         keep(0, std::move(first));
     }
     endResetModel();
-    if (total)
-        *total = count;
     return true;
 }
 
@@ -113,7 +123,7 @@ bool TSendRecordModel::readPacket(const Key* from, bool inclusive, Packet& out, 
         r.submitId = q.value(0).toInt();
         r.content = q.value(1).toString();
         r.customerName = q.value(2).toString();
-        r.submitTime = q.value(3).toDateTime();
+        r.submitTime = wallClock(q.value(3).toDateTime());
         r.phoneCount = q.value(4).toInt();
         r.msgCount = q.value(5).toInt();
         out.append(std::move(r));

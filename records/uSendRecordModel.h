@@ -22,6 +22,8 @@
 #include <QList>
 #include <QSqlError>
 
+#include <functional>
+
 class TSendRecordModel final : public QAbstractTableModel
 {
     Q_OBJECT
@@ -39,9 +41,10 @@ public:
     // order and end in its where clause; countSql counts the same rows; params
     // are the values of both. On success the first packet is shown and *total
     // is the number of rows of the listing. On failure the model is empty and
-    // *err holds the server's error.
+    // *err holds the server's error. counted, when given, runs with the count
+    // once everything has been read and before the grid shows the rows.
     bool Open(const QString& select, const QString& countSql, const TSqlParams& params, qint64* total,
-              QSqlError* err);
+              QSqlError* err, const std::function<void(qint64)>& counted = {});
     // The statement of one packet: the listing's first rows, or those after
     // (from, when inclusive) the row given by :pagetime, :pagetime2 (both its
     // submittime) and :pageid (its submitid).

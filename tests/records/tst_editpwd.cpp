@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QtTest>
 
 class TstEditPwd : public QObject
@@ -79,6 +80,8 @@ private slots:
             auto* e = page->findChild<QLineEdit*>(QLatin1String(name));
             QVERIFY2(e, name);
             QCOMPARE(e->echoMode(), QLineEdit::Password);
+            // Every typed character shows as "*".
+            QCOMPARE(QChar(e->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, e)), QLatin1Char('*'));
             QVERIFY(e->text().isEmpty());
         }
         QCOMPARE(page->findChild<QPushButton*>(QStringLiteral("btnOK"))->text(), QStringLiteral("确定"));
@@ -215,7 +218,9 @@ private slots:
     {
         SQL_EXEC(server, QStringLiteral("rename table customers to customers_gone"));
         fill(QStringLiteral("Secret1"), QStringLiteral("New1"), QStringLiteral("New1"));
+        page->edtCofirmPwd->setFocus();
         page->btnOK->click();
+        QCOMPARE(page->focusWidget(), page->edtCofirmPwd); // a failed change leaves the focus where it was
         SQL_EXEC(server, QStringLiteral("rename table customers_gone to customers"));
         expectMessage(QStringLiteral("密码修改失败"), TMsgIcon::Error);
         QVERIFY(fieldsEmpty());

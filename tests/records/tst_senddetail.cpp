@@ -11,11 +11,15 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
+#include <QSet>
+#include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QToolButton>
 #include <QtTest>
+
+#include <ctime>
 
 class TstSendDetail : public QObject
 {
@@ -56,6 +60,25 @@ class TstSendDetail : public QObject
             grid()->scrollToBottom();
             QCoreApplication::processEvents();
         }
+    }
+
+    // n batches of name, one a second from 2024-03-10 00:00:01, ids from firstId on.
+    void addBatches(const QString& name, int firstId, int n)
+    {
+        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                        "submittime,phonecount,msgcount) select %1+seq,'','',concat('%2 ',seq),"
+                                        "'%2','2024-03-10 00:00:00' + interval seq second,1,1 from seq_1_to_%3")
+                             .arg(firstId - 1)
+                             .arg(name)
+                             .arg(n));
+    }
+    // Customer names shown by the grid, every row read (dropped packets read again).
+    QSet<QString> shownNames() const
+    {
+        QSet<QString> names;
+        for (int r = 0; r < model()->rowCount(); ++r)
+            names << model()->index(r, TSendRecordModel::colCustomerName).data().toString();
+        return names;
     }
 
 private slots:
@@ -245,6 +268,19 @@ private slots:
         QCOMPARE(ui->count(), 0);
     }
 
+    void countShownBeforeTheRows()
+    {
+        addBatches(QStringLiteral("alice"), 1, 3);
+        QStringList labelAtReset;
+        connect(model(), &QAbstractItemModel::modelReset, this,
+                [&] { labelAtReset << page->lblRecCnt->text() + QLatin1Char('/') + QString::number(model()->rowCount()); });
+        page->btnChargeDetail->click();
+        // Emptied first (label as before), then the rows come after the new count.
+        QVERIFY(labelAtReset.size() >= 2);
+        QCOMPARE(labelAtReset.first(), QStringLiteral("记录条数/0"));
+        QCOMPARE(labelAtReset.last(), QStringLiteral("记录个数:  3/3"));
+    }
+
     void notLoggedInRefuses()
     {
         addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
@@ -372,6 +408,199 @@ private slots:
         QCOMPARE(q.value(QStringLiteral("key")).toString(), QStringLiteral("ix_submit_customer_time"));
         QVERIFY2(!q.value(QStringLiteral("Extra")).toString().contains(QStringLiteral("filesort")),
                  qPrintable(q.value(QStringLiteral("Extra")).toString()));
+    }
+
+    void columnWidthsSurviveListings()
+    {
+        addBatches(QStringLiteral("alice"), 1, 5);
+        page->btnChargeDetail->click();
+        QCOMPARE(model()->rowCount(), 5);
+        page->AfterLogin();
+        page->btnFilter->click();
+        QCOMPARE(grid()->horizontalHeader()->count(), 6);
+        QCOMPARE(grid()->columnWidth(TSendRecordModel::colCustomerName), 80);
+        QCOMPARE(grid()->columnWidth(TSendRecordModel::colContent), 500);
+        QVERIFY(!(model()->flags(model()->index(0, 0)) & Qt::ItemIsEditable));
+    }
+
+    void keyboardReachesEveryRow_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Ctrl+End") << int(Qt::Key_End) << int(Qt::ControlModifier);
+        QTest::newRow("PageDown") << int(Qt::Key_PageDown) << int(Qt::NoModifier);
+        QTest::newRow("Down") << int(Qt::Key_Down) << int(Qt::NoModifier);
+    }
+    void keyboardReachesEveryRow()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        addBatches(QStringLiteral("alice"), 1, 450);
+        addBatches(QStringLiteral("bob"), 1001, 50);
+        page->btnChargeDetail->click();
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  450"));
+        grid()->setFocus();
+        grid()->setCurrentIndex(model()->index(0, 0));
+        for (int guard = 0; guard < 2000 && grid()->currentIndex().row() < 449; ++guard) {
+            QTest::keyClick(grid(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(grid()->currentIndex().row(), 449);
+        QCOMPARE(grid()->currentIndex().siblingAtColumn(TSendRecordModel::colSubmitId).data().toInt(), 450);
+        QCOMPARE(model()->rowCount(), 450);
+        // Back to the top: the first packet shows its own rows again.
+        QTest::keyClick(grid(), Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(grid()->currentIndex().row(), 0);
+        QCOMPARE(grid()->currentIndex().siblingAtColumn(TSendRecordModel::colSubmitId).data().toInt(), 1);
+        QCOMPARE(shownIds().size(), 450);
+        QCOMPARE(shownNames(), QSet<QString>{QStringLiteral("alice")});
+        QCOMPARE(ui->count(), 0);
+    }
+
+    void aTallerGridFetchesUntilFilled()
+    {
+        addBatches(QStringLiteral("alice"), 1, 1000);
+        page->btnChargeDetail->click();
+        const int before = model()->rowCount();
+        QCOMPARE(before, TSendRecordModel::PacketRows);
+        page->resize(900, 40 * TSendRecordModel::PacketRows * grid()->verticalHeader()->defaultSectionSize() / 10);
+        QTRY_VERIFY(model()->rowCount() > before);
+        // The rows loaded now fill the viewport: the last one lies below its bottom edge.
+        QTRY_VERIFY(grid()->rowViewportPosition(model()->rowCount() - 1) + 1 > grid()->viewport()->height() ||
+                    !model()->canFetchMore(QModelIndex()));
+        QCOMPARE(shownIds().first(), 1);
+        QCOMPARE(ui->count(), 0);
+    }
+
+    void headerClickKeepsTheOrder()
+    {
+        addBatches(QStringLiteral("alice"), 1, 250);
+        page->btnChargeDetail->click();
+        scrollToEnd();
+        QTest::mouseClick(grid()->horizontalHeader()->viewport(), Qt::LeftButton, {},
+                          QPoint(grid()->horizontalHeader()->sectionViewportPosition(0) + 5, 5));
+        QList<int> want;
+        for (int i = 1; i <= 250; ++i)
+            want << i;
+        QCOMPARE(shownIds(), want);
+    }
+
+    void newListingNeverShowsStaleRows_data()
+    {
+        QTest::addColumn<bool>("relogin");
+        QTest::newRow("re-login, other customer") << true;
+        QTest::newRow("new listing, same customer") << false;
+    }
+    void newListingNeverShowsStaleRows()
+    {
+        QFETCH(bool, relogin);
+        // Enough rows that scrolling to the end drops the first packets from memory.
+        const int n = (TSendRecordModel::CachedPackets + 5) * TSendRecordModel::PacketRows + 17;
+        addBatches(QStringLiteral("alice"), 1, n);
+        addBatches(QStringLiteral("bob"), 100001, 230);
+        page->btnChargeDetail->click();
+        scrollToEnd();
+        QCOMPARE(model()->rowCount(), n);
+        QCOMPARE(model()->CachedPacketCount(), TSendRecordModel::CachedPackets);
+        grid()->setCurrentIndex(model()->index(n - 1, 0));
+        grid()->scrollToTop(); // the first packet is read again: still alice's
+        QCOMPARE(model()->index(0, TSendRecordModel::colSubmitId).data().toInt(), 1);
+
+        QSignalSpy resets(model(), &QAbstractItemModel::modelReset);
+        if (relogin) {
+            Para.UserName = QStringLiteral("bob");
+            page->AfterLogin();
+            QCOMPARE(model()->rowCount(), 0);
+            QCOMPARE(model()->CachedPacketCount(), 0);
+            QVERIFY(!grid()->currentIndex().isValid());
+            page->btnChargeDetail->click();
+            QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  230"));
+            QCOMPARE(model()->index(0, TSendRecordModel::colSubmitId).data().toInt(), 100001);
+            scrollToEnd();
+            QCOMPARE(model()->rowCount(), 230);
+            QCOMPARE(shownNames(), QSet<QString>{QStringLiteral("bob")});
+        } else {
+            // A period that holds the batches of the first hour only.
+            SQL_EXEC(server, QStringLiteral("update submit set submittime=submittime + interval 1 day "
+                                            "where customername='alice' and submitid>3600"));
+            setDates(QDate(2024, 3, 10), QDate(2024, 3, 10));
+            page->btnFilter->click();
+            QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  3600"));
+            scrollToEnd();
+            QCOMPARE(model()->rowCount(), 3600);
+            QList<int> want;
+            for (int i = 1; i <= 3600; ++i)
+                want << i;
+            QCOMPARE(shownIds(), want);
+        }
+        QVERIFY(resets.count() >= 1);
+        QCOMPARE(ui->count(), 0);
+    }
+
+    // Submission times are the server's wall clock; a local zone with summer
+    // time skips an hour (and, in some zones, midnight) that the server's
+    // times may well hold.
+    void timesTheLocalZoneSkips_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QDate>("day");
+        QTest::newRow("hour skipped at 02:00") << QByteArray("America/New_York")
+                                                << QStringLiteral("2024-03-10 01:50:00") << QDate(2024, 3, 10);
+        QTest::newRow("midnight skipped") << QByteArray("America/Santiago") << QStringLiteral("2024-09-07 23:50:00")
+                                          << QDate(2024, 9, 8);
+    }
+    void timesTheLocalZoneSkips()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, from);
+        QFETCH(QDate, day);
+        const QByteArray savedTz = qgetenv("TZ");
+        const bool hadTz = qEnvironmentVariableIsSet("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        auto restore = qScopeGuard([&] {
+            if (hadTz)
+                qputenv("TZ", savedTz);
+            else
+                qunsetenv("TZ");
+            tzset();
+        });
+        // 450 batches ten seconds apart, across the skipped hour.
+        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                        "submittime,phonecount,msgcount) select seq,'','','x','alice',"
+                                        "'%1' + interval (seq*10) second,1,1 from seq_1_to_450")
+                             .arg(from));
+        QList<int> want;
+        {
+            QSqlQuery q(server.admin());
+            QVERIFY(q.exec(QStringLiteral("select submitid from submit where submittime>='%1' and "
+                                          "submittime<'%2' order by submitid")
+                               .arg(day.toString(Qt::ISODate), day.addDays(1).toString(Qt::ISODate))));
+            while (q.next())
+                want << q.value(0).toInt();
+        }
+        QVERIFY(want.size() > TSendRecordModel::PacketRows);
+
+        page->btnChargeDetail->click();
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  450"));
+        scrollToEnd();
+        QCOMPARE(model()->rowCount(), 450);
+        for (int r = 0; r < 450; r += 37) {
+            const QString shown = model()->index(r, TSendRecordModel::colSubmitTime).data().toString();
+            const QString stored = server.scalar(QStringLiteral("select date_format(submittime,'%Y-%m-%d %H:%i:%s') "
+                                                               "from submit where submitid=?"),
+                                                 {r + 1})
+                                       .toString();
+            QCOMPARE(shown, stored);
+        }
+
+        setDates(day, day);
+        page->btnFilter->click();
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  ") + QString::number(want.size()));
+        scrollToEnd();
+        QCOMPARE(shownIds(), want);
+        QCOMPARE(ui->count(), 0);
     }
 
     void failureWhileScrollingIsReported()
