@@ -193,7 +193,7 @@ QModelIndex TPhoneListView::indexAt(const QPoint& p) const
         return {};
     const int r = rowsPerColumn();
     const int rowInCol = p.y() / rowHeight();
-    if (rowInCol >= r)
+    if (rowInCol >= r || p.x() >= columns_ * columnWidth()) // the strip right of the last whole column
         return {};
     const qsizetype row = qsizetype(p.x() / columnWidth() + firstColumn()) * r + rowInCol;
     if (row >= rows())
@@ -317,7 +317,7 @@ void TPhoneListView::paintEvent(QPaintEvent* event)
     const int h = rowHeight();
     const QRect area = event->rect();
     const qsizetype c0 = std::max(0, area.left()) / w;
-    const qsizetype c1 = std::max(0, area.right()) / w;
+    const qsizetype c1 = std::min<qsizetype>(std::max(0, area.right()) / w, columns_ - 1);
     const int r0 = std::clamp(area.top() / h, 0, r - 1);
     const int r1 = std::clamp(area.bottom() / h, 0, r - 1);
     QStyleOptionViewItem option;

@@ -338,6 +338,25 @@ private slots:
         QCOMPARE(v->selectedRanges(), (Ranges{{1, 1}, {r + 4, 2 * r + 1}}));
     }
 
+    // The few pixels right of the last whole column belong to no line.
+    void stripBesideColumnsHoldsNoLine()
+    {
+        QStringList many;
+        for (int i = 0; i < 3000; ++i)
+            many << QString::number(13800000000LL + i);
+        handEnter(many);
+        TPhoneListView* v = page->lstPhone;
+        for (int w = 400; w < 460 && v->viewport()->width() % v->columnCount() == 0; ++w) {
+            page->lstPhone->setFixedWidth(w);
+            QApplication::processEvents();
+        }
+        QVERIFY(v->viewport()->width() % v->columnCount() != 0);
+        const QPoint p(v->viewport()->width() - 1, 5);
+        QVERIFY(!v->indexAt(p).isValid());
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, p);
+        QVERIFY(v->selectedRanges().isEmpty());
+    }
+
     void keyboardNavigationAndSelection()
     {
         QStringList many;
