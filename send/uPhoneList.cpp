@@ -8,6 +8,7 @@
 #include <QWheelEvent>
 #include <QStringDecoder>
 #include <algorithm>
+#include <vector>
 #include <cstring>
 
 // --- model ---
@@ -326,7 +327,19 @@ void TPhoneListView::paintEvent(QPaintEvent* event)
     // selected line shows in the highlight of the right colour group.
     const QStyle::State base = option.state & ~(QStyle::State_Selected | QStyle::State_HasFocus);
     const QModelIndex current = currentIndex();
-    QItemSelectionModel* sm = selectionModel();
+    // Which of the painted rows are selected, from one walk over the selection:
+    // asking the selection model row by row costs every range for every row.
+    const qsizetype first = (c0 + firstColumn()) * r;
+    const qsizetype last = std::min<qsizetype>((c1 + firstColumn()) * r + r - 1, n - 1);
+    std::vector<char> selected(size_t(std::max<qsizetype>(0, last - first + 1)), 0);
+    if (QItemSelectionModel* sm = selectionModel(); sm && !selected.empty()) {
+        for (const QItemSelectionRange& range : sm->selection()) {
+            const qsizetype a = std::max<qsizetype>(range.top(), first);
+            const qsizetype b = std::min<qsizetype>(range.bottom(), last);
+            if (range.isValid() && a <= b)
+                std::fill(selected.begin() + (a - first), selected.begin() + (b - first + 1), 1);
+        }
+    }
     for (qsizetype c = c0; c <= c1; ++c) {
         const qsizetype col = c + firstColumn();
         for (int k = r0; k <= r1; ++k) {
@@ -336,7 +349,7 @@ void TPhoneListView::paintEvent(QPaintEvent* event)
             const QModelIndex idx = model()->index(int(row), 0, rootIndex());
             option.rect = QRect(int(c * w), k * h, w, h);
             option.state = base;
-            if (sm && sm->isSelected(idx))
+            if (selected[size_t(row - first)])
                 option.state |= QStyle::State_Selected;
             if (idx == current && hasFocus())
                 option.state |= QStyle::State_HasFocus;

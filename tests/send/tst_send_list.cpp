@@ -416,6 +416,27 @@ private slots:
         const QColor selected(img.pixel(sel.right() - 2, sel.center().y()));
         QVERIFY2(selected.red() > 200 && selected.blue() < 80, qPrintable(selected.name()));
         QCOMPARE(QColor(img.pixel(plain.right() - 2, plain.center().y())), QColor(255, 255, 255));
+
+        // Scrolled sideways, with many separate selected lines: each visible line
+        // shows its own state.
+        QStringList many;
+        for (int i = 0; i < 3000; ++i)
+            many << QString::number(13900000000LL + i);
+        handEnter(many);
+        v->setFocus();
+        v->horizontalScrollBar()->setValue(3);
+        v->clearSelection();
+        for (int row = 0; row < 3002; row += 3)
+            v->selectRows(row, row);
+        const int r = v->rowsPerColumn();
+        const QImage shot = v->viewport()->grab().toImage();
+        for (int row = 3 * r; row < std::min(3002, (3 + v->columnCount()) * r); ++row) {
+            const QRect rect = v->visualRect(v->model()->index(row, 0));
+            QVERIFY(v->viewport()->rect().contains(rect));
+            const QColor c(shot.pixel(rect.right() - 2, rect.center().y()));
+            const bool red = c.red() > 200 && c.blue() < 80;
+            QVERIFY2(red == (row % 3 == 0), qPrintable(QStringLiteral("row %1: %2").arg(row).arg(c.name())));
+        }
     }
 
     // The list scrolls only sideways, so the mouse wheel moves it sideways.
