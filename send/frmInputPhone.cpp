@@ -4,6 +4,7 @@
 #include "send/uPhoneList.h"
 
 #include <QHBoxLayout>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -24,6 +25,8 @@ TinputPhoneFrm::TinputPhoneFrm(QWidget* parent) : QDialog(parent)
     edtPhone->setLineWrapMode(QPlainTextEdit::NoWrap);
     edtPhone->setTabChangesFocus(true);
     edtPhone->installEventFilter(this);
+    // Numbers are typed as keys; an input method would bring its text past the filter.
+    edtPhone->setAttribute(Qt::WA_InputMethodEnabled, false);
 
     auto* footer = new QLabel(QStringLiteral("行数"), this);
     lblCnt = new QLabel(QStringLiteral("0"), this);
@@ -77,15 +80,36 @@ void TinputPhoneFrm::edtPhoneChange()
     lblCnt->setText(QString::number(n));
 }
 
+namespace {
+// Backspace, Enter, the full stop and the digits.
+bool TypedCharPasses(char16_t c) { return c == 8 || c == 13 || c == u'.' || (c >= u'0' && c <= u'9'); }
+} // namespace
+
 bool TinputPhoneFrm::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == edtPhone && event->type() == QEvent::KeyPress)
         return edtPhoneKeyPress(static_cast<QKeyEvent*>(event));
+    if (watched == edtPhone && event->type() == QEvent::InputMethod) {
+        // Text composed by an input method is typed too: it passes only when
+        // every character would pass as a key.
+        const auto* im = static_cast<QInputMethodEvent*>(event);
+        if (!im->preeditString().isEmpty())
+            return true;
+        for (QChar c : im->commitString())
+            if (!TypedCharPasses(c.unicode()))
+                return true;
+        return false;
+    }
     return QDialog::eventFilter(watched, event);
 }
 
 bool TinputPhoneFrm::edtPhoneKeyPress(QKeyEvent* key)
 {
+    // Shift+Enter would put a soft line break inside a line; every Enter starts a new line.
+    if (key->matches(QKeySequence::InsertLineSeparator)) {
+        edtPhone->insertPlainText(QStringLiteral("\n"));
+        return true;
+    }
     // Editing commands (copy, paste, select all, undo) are no typed characters.
     if (key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
         key->matches(QKeySequence::SelectAll) || key->matches(QKeySequence::Undo) ||
@@ -104,8 +128,7 @@ bool TinputPhoneFrm::edtPhoneKeyPress(QKeyEvent* key)
     default:
         break;
     }
-    const bool pass = c == 8 || c == 13 || c == u'.' || (c >= u'0' && c <= u'9');
-    return !pass;
+    return !TypedCharPasses(c);
 }
 
 void TinputPhoneFrm::btnOKClick()

@@ -1,11 +1,14 @@
 #include "send/uPhoneList.h"
 
+#include <QCoreApplication>
 #include <QItemSelectionModel>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <QStringDecoder>
 #include <algorithm>
+#include <vector>
 #include <cstring>
 
 // --- model ---
@@ -191,7 +194,7 @@ QModelIndex TPhoneListView::indexAt(const QPoint& p) const
         return {};
     const int r = rowsPerColumn();
     const int rowInCol = p.y() / rowHeight();
-    if (rowInCol >= r)
+    if (rowInCol >= r || p.x() >= columns_ * columnWidth()) // the strip right of the last whole column
         return {};
     const qsizetype row = qsizetype(p.x() / columnWidth() + firstColumn()) * r + rowInCol;
     if (row >= rows())
@@ -245,40 +248,30 @@ int TPhoneListView::verticalOffset() const { return 0; }
 
 bool TPhoneListView::isIndexHidden(const QModelIndex&) const { return false; }
 
-void TPhoneListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
+qsizetype TPhoneListView::rowNear(const QPoint& p) const
 {
-    if (!model() || !selectionModel())
-        return;
-    const QRect nr = rect.normalized();
-    const qsizetype n = rows();
-    const int r = rowsPerColumn();
     const int w = columnWidth();
     const int h = rowHeight();
-    const qsizetype c0 = std::max(0, nr.left()) / w + firstColumn();
-    const qsizetype c1 = std::max(0, nr.right()) / w + firstColumn();
-    const int r0 = std::clamp(nr.top() / h, 0, r - 1);
-    const int r1 = std::clamp(nr.bottom() / h, 0, r - 1);
-    QItemSelection sel;
-    qsizetype openFirst = -1, openLast = -1;
-    auto flush = [&]() {
-        if (openFirst >= 0)
-            sel.select(model()->index(int(openFirst), 0, rootIndex()), model()->index(int(openLast), 0, rootIndex()));
-        openFirst = -1;
-    };
-    for (qsizetype c = c0; c <= c1; ++c) {
-        const qsizetype a = c * r + r0;
-        const qsizetype b = std::min(c * r + r1, n - 1);
-        if (a > b)
-            break;
-        if (openFirst >= 0 && a == openLast + 1) {
-            openLast = b; // whole columns join into one range
-        } else {
-            flush();
-            openFirst = a;
-            openLast = b;
-        }
-    }
-    flush();
+    const int r = rowsPerColumn();
+    // Floor division: points left of the viewport lie in earlier columns.
+    const qsizetype col = firstColumn() + (p.x() >= 0 ? p.x() / w : -((-p.x() + w - 1) / w));
+    const int k = std::clamp(p.y() >= 0 ? p.y() / h : -1, 0, r - 1);
+    return std::clamp<qsizetype>(col * r + k, 0, rows() - 1);
+}
+
+void TPhoneListView::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command)
+{
+    if (!model() || !selectionModel() || rows() == 0)
+        return;
+    // The item view hands over the rectangle from the anchor (its first corner)
+    // to the line under the mouse or the new current line (its second corner).
+    // A list selects the run of lines between the two in list order, across
+    // columns, not a rectangle of the flowed layout.
+    qsizetype a = rowNear(rect.topLeft());
+    qsizetype b = rowNear(rect.bottomRight());
+    if (a > b)
+        std::swap(a, b);
+    const QItemSelection sel(model()->index(int(a), 0, rootIndex()), model()->index(int(b), 0, rootIndex()));
     selectionModel()->select(sel, command);
 }
 
@@ -325,13 +318,28 @@ void TPhoneListView::paintEvent(QPaintEvent* event)
     const int h = rowHeight();
     const QRect area = event->rect();
     const qsizetype c0 = std::max(0, area.left()) / w;
-    const qsizetype c1 = std::max(0, area.right()) / w;
+    const qsizetype c1 = std::min<qsizetype>(std::max(0, area.right()) / w, columns_ - 1);
     const int r0 = std::clamp(area.top() / h, 0, r - 1);
     const int r1 = std::clamp(area.bottom() / h, 0, r - 1);
     QStyleOptionViewItem option;
     initViewItemOption(&option);
+    // Enabled and active (window active, list focused) as the view says, so a
+    // selected line shows in the highlight of the right colour group.
+    const QStyle::State base = option.state & ~(QStyle::State_Selected | QStyle::State_HasFocus);
     const QModelIndex current = currentIndex();
-    QItemSelectionModel* sm = selectionModel();
+    // Which of the painted rows are selected, from one walk over the selection:
+    // asking the selection model row by row costs every range for every row.
+    const qsizetype first = (c0 + firstColumn()) * r;
+    const qsizetype last = std::min<qsizetype>((c1 + firstColumn()) * r + r - 1, n - 1);
+    std::vector<char> selected(size_t(std::max<qsizetype>(0, last - first + 1)), 0);
+    if (QItemSelectionModel* sm = selectionModel(); sm && !selected.empty()) {
+        for (const QItemSelectionRange& range : sm->selection()) {
+            const qsizetype a = std::max<qsizetype>(range.top(), first);
+            const qsizetype b = std::min<qsizetype>(range.bottom(), last);
+            if (range.isValid() && a <= b)
+                std::fill(selected.begin() + (a - first), selected.begin() + (b - first + 1), 1);
+        }
+    }
     for (qsizetype c = c0; c <= c1; ++c) {
         const qsizetype col = c + firstColumn();
         for (int k = r0; k <= r1; ++k) {
@@ -340,8 +348,8 @@ void TPhoneListView::paintEvent(QPaintEvent* event)
                 break;
             const QModelIndex idx = model()->index(int(row), 0, rootIndex());
             option.rect = QRect(int(c * w), k * h, w, h);
-            option.state = QStyle::State_Enabled;
-            if (sm && sm->isSelected(idx))
+            option.state = base;
+            if (selected[size_t(row - first)])
                 option.state |= QStyle::State_Selected;
             if (idx == current && hasFocus())
                 option.state |= QStyle::State_HasFocus;
@@ -357,6 +365,20 @@ void TPhoneListView::resizeEvent(QResizeEvent* event)
 }
 
 void TPhoneListView::scrollContentsBy(int, int) { viewport()->update(); }
+
+void TPhoneListView::wheelEvent(QWheelEvent* event)
+{
+    // The list only scrolls sideways: the wheel turns its horizontal scroll bar.
+    QCoreApplication::sendEvent(horizontalScrollBar(), event);
+}
+
+void TPhoneListView::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QAbstractItemView::currentChanged(current, previous);
+    // Keys move the current line out of sight; bring it into view.
+    if (current.isValid() && isVisible())
+        scrollTo(current);
+}
 
 void TPhoneListView::rowsInserted(const QModelIndex& parent, int start, int end)
 {

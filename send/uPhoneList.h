@@ -85,11 +85,16 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
     void rowsInserted(const QModelIndex& parent, int start, int end) override;
     void reset() override;
 
 private:
     qsizetype rows() const;
+    // The line at p, or the nearest one in list order when p lies beside the
+    // lines (outside the viewport, below a column's last line).
+    qsizetype rowNear(const QPoint& p) const;
     int rowHeight() const;
     int columns_ = 1;
 };

@@ -42,6 +42,43 @@ private slots:
         QCOMPARE(dlg.lblCnt->text(), QStringLiteral("2"));
     }
 
+    // Every way of typing a line break gives a line of its own, counted and collected alike.
+    void lineBreakKeys_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Enter") << int(Qt::Key_Return) << int(Qt::NoModifier);
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier);
+        QTest::newRow("Shift+Enter") << int(Qt::Key_Return) << int(Qt::ShiftModifier);
+    }
+    void lineBreakKeys()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        TinputPhoneFrm dlg;
+        dlg.show();
+        QTest::keyClicks(dlg.edtPhone, QStringLiteral("138"));
+        QTest::keyClick(dlg.edtPhone, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QTest::keyClicks(dlg.edtPhone, QStringLiteral("139"));
+        QCOMPARE(dlg.lblCnt->text(), QStringLiteral("2"));
+        dlg.btnOK->click();
+        QCOMPARE(*dlg.PhoneList(), (QStringList{QStringLiteral("138"), QStringLiteral("139")}));
+    }
+
+    // Characters composed by an input method are typed characters too.
+    void inputMethodTextFiltered()
+    {
+        TinputPhoneFrm dlg;
+        dlg.show();
+        QInputMethodEvent chinese;
+        chinese.setCommitString(QStringLiteral("张三"));
+        QApplication::sendEvent(dlg.edtPhone, &chinese);
+        QInputMethodEvent digits;
+        digits.setCommitString(QStringLiteral("138"));
+        QApplication::sendEvent(dlg.edtPhone, &digits);
+        QCOMPARE(dlg.edtPhone->toPlainText(), QStringLiteral("138"));
+    }
+
     void lineCount_data()
     {
         QTest::addColumn<QString>("text");

@@ -296,6 +296,172 @@ private slots:
         QCOMPARE(Para.Phones, S({"1", "3"}));
     }
 
+    // Shift extends the selection from the anchor to the clicked line in list
+    // order, across columns, whichever way it goes; Ctrl adds single lines.
+    void shiftSelectionFollowsListOrder_data()
+    {
+        QTest::addColumn<bool>("backwards");
+        QTest::newRow("forwards") << false;
+        QTest::newRow("backwards") << true;
+    }
+    void shiftSelectionFollowsListOrder()
+    {
+        QFETCH(bool, backwards);
+        QStringList many;
+        for (int i = 0; i < 300; ++i)
+            many << QString::number(13800000000LL + i);
+        handEnter(many);
+        TPhoneListView* v = page->lstPhone;
+        QVERIFY(v->columnCount() >= 3);
+        const int r = v->rowsPerColumn();
+        QVERIFY(r > 6);
+        const auto at = [v](int row) { return v->visualRect(v->model()->index(row, 0)).center(); };
+        const int a = backwards ? r + 2 : 5, b = backwards ? 5 : r + 2;
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, at(a));
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(b));
+        using Ranges = QList<QPair<qsizetype, qsizetype>>;
+        QCOMPARE(v->selectedRanges(), (Ranges{{5, r + 2}}));
+        QCOMPARE(v->currentIndex().row(), b);
+
+        // A mouse drag from one column into the next selects the lines between, in list order.
+        QTest::mousePress(v->viewport(), Qt::LeftButton, {}, at(a));
+        QMouseEvent move(QEvent::MouseMove, at(b), v->viewport()->mapToGlobal(at(b)), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(v->viewport(), &move);
+        QTest::mouseRelease(v->viewport(), Qt::LeftButton, {}, at(b));
+        QCOMPARE(v->selectedRanges(), (Ranges{{5, r + 2}}));
+
+        // Ctrl adds, Shift+Ctrl adds a run.
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, at(1));
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::ControlModifier, at(r + 4));
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at(2 * r + 1));
+        QCOMPARE(v->selectedRanges(), (Ranges{{1, 1}, {r + 4, 2 * r + 1}}));
+    }
+
+    // The few pixels right of the last whole column belong to no line.
+    void stripBesideColumnsHoldsNoLine()
+    {
+        QStringList many;
+        for (int i = 0; i < 3000; ++i)
+            many << QString::number(13800000000LL + i);
+        handEnter(many);
+        TPhoneListView* v = page->lstPhone;
+        for (int w = 400; w < 460 && v->viewport()->width() % v->columnCount() == 0; ++w) {
+            page->lstPhone->setFixedWidth(w);
+            QApplication::processEvents();
+        }
+        QVERIFY(v->viewport()->width() % v->columnCount() != 0);
+        const QPoint p(v->viewport()->width() - 1, 5);
+        QVERIFY(!v->indexAt(p).isValid());
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, p);
+        QVERIFY(v->selectedRanges().isEmpty());
+    }
+
+    void keyboardNavigationAndSelection()
+    {
+        QStringList many;
+        for (int i = 0; i < 300; ++i)
+            many << QString::number(13800000000LL + i);
+        handEnter(many);
+        TPhoneListView* v = page->lstPhone;
+        const int r = v->rowsPerColumn();
+        using Ranges = QList<QPair<qsizetype, qsizetype>>;
+        v->setFocus();
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, v->visualRect(v->model()->index(3, 0)).center());
+        QTest::keyClick(v, Qt::Key_Down);
+        QCOMPARE(v->currentIndex().row(), 4);
+        QCOMPARE(v->selectedRanges(), (Ranges{{4, 4}}));
+        QTest::keyClick(v, Qt::Key_Right, Qt::ShiftModifier); // next column, same height
+        QCOMPARE(v->currentIndex().row(), r + 4);
+        QCOMPARE(v->selectedRanges(), (Ranges{{4, r + 4}}));
+        QTest::keyClick(v, Qt::Key_Up, Qt::ShiftModifier);
+        QCOMPARE(v->selectedRanges(), (Ranges{{4, r + 3}}));
+        QTest::keyClick(v, Qt::Key_Left, Qt::ShiftModifier); // back across the anchor
+        QCOMPARE(v->currentIndex().row(), 3);
+        QCOMPARE(v->selectedRanges(), (Ranges{{3, 4}}));
+        QTest::keyClick(v, Qt::Key_End);
+        QCOMPARE(v->currentIndex().row(), 299);
+        QVERIFY(v->viewport()->rect().contains(v->visualRect(v->currentIndex())));
+        QTest::keyClick(v, Qt::Key_Home, Qt::ShiftModifier);
+        QCOMPARE(v->selectedRanges(), (Ranges{{0, 299}}));
+        QVERIFY(v->viewport()->rect().contains(v->visualRect(v->currentIndex())));
+        QTest::keyClick(v, Qt::Key_Home);
+        QTest::keyClick(v, Qt::Key_A, Qt::ControlModifier); // select all
+        QCOMPARE(v->selectedRanges(), (Ranges{{0, 299}}));
+        page->BtnDelete->click();
+        QVERIFY(listed().isEmpty());
+        QVERIFY(Para.Phones.isEmpty());
+    }
+
+    // Selected rows are painted in the highlight of an active list that has the focus.
+    void paintsSelectedRows()
+    {
+        handEnter(S({"13800000000", "13800000001"}));
+        TPhoneListView* v = page->lstPhone;
+        QPalette pal = v->palette();
+        pal.setColor(QPalette::Active, QPalette::Highlight, QColor(255, 0, 0));
+        pal.setColor(QPalette::Inactive, QPalette::Highlight, QColor(0, 0, 255));
+        pal.setColor(QPalette::Active, QPalette::Base, QColor(255, 255, 255));
+        pal.setColor(QPalette::Inactive, QPalette::Base, QColor(255, 255, 255));
+        v->setPalette(pal);
+        page->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(page.get()));
+        v->setFocus();
+        QTRY_VERIFY(v->hasFocus());
+        v->selectRows(1, 1);
+        const QImage img = v->viewport()->grab().toImage();
+        const QRect sel = v->visualRect(v->model()->index(1, 0));
+        const QRect plain = v->visualRect(v->model()->index(0, 0));
+        // The style may tint the fill slightly; the colour group is what matters.
+        const QColor selected(img.pixel(sel.right() - 2, sel.center().y()));
+        QVERIFY2(selected.red() > 200 && selected.blue() < 80, qPrintable(selected.name()));
+        QCOMPARE(QColor(img.pixel(plain.right() - 2, plain.center().y())), QColor(255, 255, 255));
+
+        // Scrolled sideways, with many separate selected lines: each visible line
+        // shows its own state.
+        QStringList many;
+        for (int i = 0; i < 3000; ++i)
+            many << QString::number(13900000000LL + i);
+        handEnter(many);
+        v->setFocus();
+        v->horizontalScrollBar()->setValue(3);
+        v->clearSelection();
+        for (int row = 0; row < 3002; row += 3)
+            v->selectRows(row, row);
+        const int r = v->rowsPerColumn();
+        const QImage shot = v->viewport()->grab().toImage();
+        for (int row = 3 * r; row < std::min(3002, (3 + v->columnCount()) * r); ++row) {
+            const QRect rect = v->visualRect(v->model()->index(row, 0));
+            QVERIFY(v->viewport()->rect().contains(rect));
+            const QColor c(shot.pixel(rect.right() - 2, rect.center().y()));
+            const bool red = c.red() > 200 && c.blue() < 80;
+            QVERIFY2(red == (row % 3 == 0), qPrintable(QStringLiteral("row %1: %2").arg(row).arg(c.name())));
+        }
+    }
+
+    // The list scrolls only sideways, so the mouse wheel moves it sideways.
+    void wheelScrollsSideways()
+    {
+        QStringList many;
+        for (int i = 0; i < 3000; ++i)
+            many << QString::number(13800000000LL + i);
+        handEnter(many);
+        TPhoneListView* v = page->lstPhone;
+        QScrollBar* bar = v->horizontalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), 0);
+        const QPoint p = v->viewport()->rect().center();
+        QWheelEvent down(p, v->viewport()->mapToGlobal(p), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                         Qt::NoScrollPhase, false);
+        QApplication::sendEvent(v->viewport(), &down);
+        QVERIFY(bar->value() > 0);
+        const int after = bar->value();
+        QWheelEvent up(p, v->viewport()->mapToGlobal(p), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                       Qt::NoScrollPhase, false);
+        QApplication::sendEvent(v->viewport(), &up);
+        QVERIFY(bar->value() < after);
+    }
+
     void clearEmptiesAll()
     {
         handEnter(S({"138"}));

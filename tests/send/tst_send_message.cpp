@@ -172,6 +172,7 @@ private slots:
         QCOMPARE(ui->last().defaultButton, TMsgResult::No);
         QCOMPARE(host.refreshes, 1);
         QCOMPARE(submits(), 0);
+        verifyIdle();
     }
 
     void refusalOrder_data()
@@ -290,6 +291,63 @@ private slots:
         QCOMPARE(server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit")).toString(),
                  QStringLiteral("2011-03-05 08:30:00"));
         QCOMPARE(balance(), 1000 - 3);
+    }
+
+    // The booked time is written with Latin digits on the 24-hour clock whatever the locale.
+    void bookedTimeIgnoresLocale()
+    {
+        const QLocale old;
+        QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        page->edtDate->setDate(QDate(2011, 12, 31));
+        page->edtTime->setTime(QTime(20, 5, 9));
+        page->btnBookingSend->click();
+        QLocale::setDefault(old);
+        QCOMPARE(ui->last().text, QStringLiteral("信息提交成功"));
+        QCOMPARE(server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit")).toString(),
+                 QStringLiteral("2011-12-31 20:05:09"));
+        // An immediate send does not take the booking fields' time.
+        page->btnSend->click();
+        QCOMPARE(submits(), 2);
+        QCOMPARE(server.scalar(QStringLiteral("select count(*) from submit where appointtime='2011-12-31 20:05:09'")).toInt(), 1);
+    }
+
+    // The result box comes while the page is still submitting; no list or send
+    // button acts until it is closed.
+    void resultShownWhileSubmitting()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        page->inputPhones = [](QStringList*& l) { *l = QStringList{QStringLiteral("15000000000")}; return true; };
+        bool submitting = false;
+        ui->onMessage = [&](const TUiMessage& m) {
+            if (m.text != QStringLiteral("信息提交成功"))
+                return;
+            submitting = !page->btnSend->isEnabled() && !page->btnBookingSend->isEnabled() &&
+                         page->lblSendInfo->isVisibleTo(page.get()) && QApplication::overrideCursor() &&
+                         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            page->BtnInput->click();
+            page->btnClear->click();
+        };
+        page->btnSend->click();
+        QVERIFY(submitting);
+        QCOMPARE(page->PhoneModel()->count(), 3);
+        QCOMPARE(Para.Phones, QStringList{QStringLiteral("13900000002")});
+        verifyIdle();
+        QCOMPARE(host.refreshes, 1);
+    }
+
+    // A customer whose balance cannot be read has a balance of 0: the batch is refused.
+    void unreadableBalanceRefuses()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        Para.UserName = QStringLiteral("nobody");
+        page->btnSend->click();
+        QCOMPARE(ui->texts(), (QStringList{Ask, QStringLiteral("账户余额不足，请充值后再发送")}));
+        QCOMPARE(submits(), 0);
+        verifyIdle();
     }
 
     // Last: stops the server in the middle of a send.
