@@ -77,9 +77,15 @@ TEditPwdFrm::TEditPwdFrm(QWidget* parent) : TWorkPage(parent)
     connect(btnOK, &QPushButton::clicked, this, &TEditPwdFrm::btnOKClick);
 }
 
-void TEditPwdFrm::InitPage() { btnOK->setEnabled(false); }
+void TEditPwdFrm::InitPage()
+{
+    btnOK->setEnabled(false);
+}
 
-void TEditPwdFrm::edtOldPwdChange() { btnOK->setEnabled(true); }
+void TEditPwdFrm::edtOldPwdChange()
+{
+    btnOK->setEnabled(true);
+}
 
 bool TEditPwdFrm::ChangeOwnPassword()
 {

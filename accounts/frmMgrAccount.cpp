@@ -45,16 +45,17 @@ const QString kSearchAccountsSql =
 // are converted and held; the others are known by name only.
 struct TRows
 {
-    QStringList names;   // every column of the result
-    QList<int> slot;     // per column: its place among the held values, or -1
-    int held = 0;        // values held per row
+    QStringList names; // every column of the result
+    QList<int> slot;   // per column: its place among the held values, or -1
+    int held = 0;      // values held per row
     int rows = 0;
     QList<QVariant> values; // row after row, held values each
 };
 
 // Runs a listing statement on the data module's connection and reads every
 // row. keep lists the columns to hold (lower case); empty holds them all.
-bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& keep, TRows& out, QString& err)
+bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& keep, TRows& out,
+               QString& err)
 {
     if (!DM) {
         err = QStringLiteral("no data module");
@@ -342,7 +343,10 @@ void TaccountMgrFrm::AfterLogin()
 
 // --- sub-account list ---
 
-bool TaccountMgrFrm::ListEmpty() const { return FAccounts->rowCount() == 0; }
+bool TaccountMgrFrm::ListEmpty() const
+{
+    return FAccounts->rowCount() == 0;
+}
 
 int TaccountMgrFrm::CurrentRow() const
 {
@@ -399,7 +403,8 @@ void TaccountMgrFrm::showAccountRows()
 {
     if (!ListEmpty()) {
         FLoading = true;
-        dgAccount->setCurrentIndex(FAccounts->index(0, qMax(0, FAccounts->column(QStringLiteral("customername")))));
+        dgAccount->setCurrentIndex(
+            FAccounts->index(0, qMax(0, FAccounts->column(QStringLiteral("customername")))));
         dgAccount->scrollToTop();
         FLoading = false;
     }
@@ -422,9 +427,10 @@ void TaccountMgrFrm::btnAccountFilterClick()
         return;
     }
     // The typed text, blanks included, only ever travels as a bound value.
-    openAccounts(kSearchAccountsSql,
-                 {{QStringLiteral("parentname"), Para.UserName},
-                  {QStringLiteral("pattern"), QString(QLatin1Char('%') + edtFilterValue->text() + QLatin1Char('%'))}});
+    openAccounts(
+        kSearchAccountsSql,
+        {{QStringLiteral("parentname"), Para.UserName},
+         {QStringLiteral("pattern"), QString(QLatin1Char('%') + edtFilterValue->text() + QLatin1Char('%'))}});
 }
 
 void TaccountMgrFrm::RefreshAccounts()
@@ -541,7 +547,8 @@ bool ParseChargeAmount(const QString& text, int& amount)
         ++i;
     }
     int base = 10;
-    if (i < t.size() && (t.at(i) == QLatin1Char('$') || t.at(i) == QLatin1Char('x') || t.at(i) == QLatin1Char('X'))) {
+    if (i < t.size() &&
+        (t.at(i) == QLatin1Char('$') || t.at(i) == QLatin1Char('x') || t.at(i) == QLatin1Char('X'))) {
         base = 16;
         ++i;
     } else if (i + 1 < t.size() && t.at(i) == QLatin1Char('0') &&
@@ -620,7 +627,8 @@ QDateTime TaccountMgrFrm::ChargeTimeBound(bool isStart) const
     if (isStart)
         return QDateTime(edtStartDate->date(), QTime(0, 0, 0));
     // Written out and read back in one fixed form, whatever the locale.
-    const QString text = edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
+    const QString text =
+        edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
     return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
@@ -654,7 +662,8 @@ void TaccountMgrFrm::btnDetailFilterClick()
 {
     if (!FListLoaded)
         return;
-    showChargeRows(QString(QStringLiteral("select * from charge where contributor=:contributor") + QLatin1Char('\n') +
+    showChargeRows(QString(QStringLiteral("select * from charge where contributor=:contributor") +
+                           QLatin1Char('\n') +
                            QStringLiteral(" and chargeTime<=:endtime and chargeTime>=:starttime")),
                    {{QStringLiteral("starttime"), ChargeTimeBound(true)},
                     {QStringLiteral("endtime"), ChargeTimeBound(false)},

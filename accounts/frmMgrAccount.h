@@ -92,11 +92,11 @@ private:
     void btnChargeDetailClick();
     void btnDetailFilterClick();
 
-    TAccountRows* FAccounts = nullptr;  // the sub-account list, in memory
-    TAccountRows* FCharges = nullptr;   // the recharge records, in memory
+    TAccountRows* FAccounts = nullptr; // the sub-account list, in memory
+    TAccountRows* FCharges = nullptr;  // the recharge records, in memory
     bool FListLoaded = false;
-    bool FLoading = false;           // row changes of a load are handled once, at its end
-    QString FAccountSql;             // the last load's statement and values
+    bool FLoading = false; // row changes of a load are handled once, at its end
+    QString FAccountSql;   // the last load's statement and values
     TSqlParams FAccountParams;
 };
 

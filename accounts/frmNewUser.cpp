@@ -24,8 +24,8 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("TnewUserFrm"));
     setWindowTitle(QStringLiteral("添加子账户"));
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
     auto field = [this](const char* name) {
         auto* e = new QLineEdit(this);
@@ -50,9 +50,10 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
 
     auto* form = new QGridLayout;
     int row = 0;
-    for (auto [label, edit] : {std::pair{QStringLiteral("帐户"), edtUser}, std::pair{QStringLiteral("密码"), edtPwd},
-                               std::pair{QStringLiteral("密码确认"), edtConfirmPwd},
-                               std::pair{QStringLiteral("电话"), edtPhone}, std::pair{QStringLiteral("地址"), edtAddr}}) {
+    for (auto [label, edit] :
+         {std::pair{QStringLiteral("帐户"), edtUser}, std::pair{QStringLiteral("密码"), edtPwd},
+          std::pair{QStringLiteral("密码确认"), edtConfirmPwd}, std::pair{QStringLiteral("电话"), edtPhone},
+          std::pair{QStringLiteral("地址"), edtAddr}}) {
         auto* l = new QLabel(label, this);
         l->setBuddy(edit);
         form->addWidget(l, row, 0);
@@ -93,7 +94,10 @@ bool TnewUserFrm::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-void TnewUserFrm::btnCancelClick() { reject(); }
+void TnewUserFrm::btnCancelClick()
+{
+    reject();
+}
 
 void TnewUserFrm::btnOKClick()
 {
@@ -146,11 +150,12 @@ void TnewUserFrm::btnOKClick()
         {QStringLiteral("companyid"), TrimCtl(Para.CompanyId)},
     };
     if (!DM->Exec(rsCmd,
-                  QStringLiteral("insert into customers(customername,password,realname,parentname,limitrate,smscount,"
-                                 "customerKind,customerGrade,childCount,createtime,telphone,address,companyid) "
-                                 "values(:customername,:password,:realName,:parentname,:limitrate,:smscount,"
-                                 ":customerKind,:customerGrade,:childCount,:createtime,:telphone,:address,"
-                                 ":companyid) "),
+                  QStringLiteral(
+                      "insert into customers(customername,password,realname,parentname,limitrate,smscount,"
+                      "customerKind,customerGrade,childCount,createtime,telphone,address,companyid) "
+                      "values(:customername,:password,:realName,:parentname,:limitrate,:smscount,"
+                      ":customerKind,:customerGrade,:childCount,:createtime,:telphone,:address,"
+                      ":companyid) "),
                   params)) {
         failed();
         return;

@@ -76,9 +76,15 @@ QString TfrmMain::DefaultIniFileName()
     return QDir(fi.path()).filePath(fi.completeBaseName() + QStringLiteral(".ini"));
 }
 
-void TfrmMain::SetIniFileName(const QString& path) { g_iniFileName = path; }
+void TfrmMain::SetIniFileName(const QString& path)
+{
+    g_iniFileName = path;
+}
 
-QString TfrmMain::IniFileName() { return g_iniFileName.isEmpty() ? DefaultIniFileName() : g_iniFileName; }
+QString TfrmMain::IniFileName()
+{
+    return g_iniFileName.isEmpty() ? DefaultIniFileName() : g_iniFileName;
+}
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), PageFactory(createPage), RunLogin(ShowLoginDialog)
 {
@@ -215,7 +221,8 @@ void TfrmMain::createStatusBar()
     stsClock = new TClockPanel(sbrMain);
     stsClock->setObjectName(QStringLiteral("stsClock"));
     stsClock->setFixedWidth(129);
-    stsUser = new TPicturePanel(QPixmap(QStringLiteral(":/images/user.png")), QStringLiteral("用户"), sbrMain);
+    stsUser =
+        new TPicturePanel(QPixmap(QStringLiteral(":/images/user.png")), QStringLiteral("用户"), sbrMain);
     stsUser->setObjectName(QStringLiteral("stsUser"));
     stsUser->setFixedWidth(120);
     stsRemain = new QLabel(QStringLiteral("可发信息数:"), sbrMain);
@@ -247,7 +254,10 @@ const TfrmMain::TPageSlot& TfrmMain::slot(TPageKind kind) const
     return pages_[0];
 }
 
-TWorkPage* TfrmMain::Page(TPageKind kind) const { return slot(kind).page; }
+TWorkPage* TfrmMain::Page(TPageKind kind) const
+{
+    return slot(kind).page;
+}
 
 void TfrmMain::OpenPage(TPageKind kind)
 {

@@ -18,7 +18,10 @@ const QString kLoginFailed = QStringLiteral("登录失败");
 const QString kNotValidAccount = QStringLiteral("该帐户不是合法帐户");
 const QString kAdmittedCompany = QStringLiteral("4");
 
-bool isEnter(const QKeyEvent* k) { return k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter; }
+bool isEnter(const QKeyEvent* k)
+{
+    return k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
+}
 } // namespace
 
 TloginFrm::TloginFrm(QWidget* parent)
@@ -128,9 +131,15 @@ void TloginFrm::keyPressEvent(QKeyEvent* e)
     QDialog::keyPressEvent(e);
 }
 
-void TloginFrm::reject() { done(mrCancel); }
+void TloginFrm::reject()
+{
+    done(mrCancel);
+}
 
-void TloginFrm::btnCancelClick() { done(mrNo); }
+void TloginFrm::btnCancelClick()
+{
+    done(mrNo);
+}
 
 void TloginFrm::btnOKClick()
 {

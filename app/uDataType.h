@@ -30,13 +30,13 @@ extern TPara Para;
 // One send batch on its way from the send page to the data module.
 struct TSmsRec
 {
-    QString PhonesText;     // every number, each followed by a line feed
+    QString PhonesText; // every number, each followed by a line feed
     qint64 PhoneCount = 0;
     QString TestPhonesText; // test numbers, then hand-entered numbers, each followed by a line feed
     QString Content;        // message text without carriage returns
     int MsgCount = 0;
     QString CustomerName;
-    QString AppointTime;    // "yyyy-MM-dd hh:mm:ss" for a booked send, empty otherwise
+    QString AppointTime; // "yyyy-MM-dd hh:mm:ss" for a booked send, empty otherwise
 };
 
 // Removes leading and trailing characters whose code is 32 or below.

@@ -16,10 +16,19 @@ TUiSeam* SetUiSeam(TUiSeam* seam)
     return old;
 }
 
-TUiSeam* UiSeam() { return g_seam; }
+TUiSeam* UiSeam()
+{
+    return g_seam;
+}
 
-void SetAppTitle(const QString& title) { g_title = title; }
-QString AppTitle() { return g_title; }
+void SetAppTitle(const QString& title)
+{
+    g_title = title;
+}
+QString AppTitle()
+{
+    return g_title;
+}
 
 static TMsgResult show(const TUiMessage& m)
 {
@@ -40,9 +49,15 @@ TMsgResult ShowMessage(const QString& text, const QString& caption, TMsgIcon ico
     return show(m);
 }
 
-void ShowError(const QString& text, const QString& caption) { ShowMessage(text, caption, TMsgIcon::Error); }
+void ShowError(const QString& text, const QString& caption)
+{
+    ShowMessage(text, caption, TMsgIcon::Error);
+}
 
-void ShowInfo(const QString& text, const QString& caption) { ShowMessage(text, caption, TMsgIcon::Information); }
+void ShowInfo(const QString& text, const QString& caption)
+{
+    ShowMessage(text, caption, TMsgIcon::Information);
+}
 
 bool AskYesNo(const QString& text, const QString& caption)
 {
@@ -59,9 +74,15 @@ void ReportError(const QString& text)
     show(m);
 }
 
-QString AskOpenFileName(const QString& filter) { return g_seam ? g_seam->openFileName(filter) : QString(); }
+QString AskOpenFileName(const QString& filter)
+{
+    return g_seam ? g_seam->openFileName(filter) : QString();
+}
 
-void PumpMessages() { QCoreApplication::processEvents(); }
+void PumpMessages()
+{
+    QCoreApplication::processEvents();
+}
 
 void Pause(int ms)
 {

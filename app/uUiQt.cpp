@@ -85,9 +85,15 @@ QString TQtUiSeam::openFileName(const QString& filter)
                                         QtFileFilter(filter));
 }
 
-TBusyCursor::TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+TBusyCursor::TBusyCursor()
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
 
-TBusyCursor::~TBusyCursor() { release(); }
+TBusyCursor::~TBusyCursor()
+{
+    release();
+}
 
 void TBusyCursor::release()
 {

@@ -20,8 +20,14 @@ const QString kConnectCaption = QStringLiteral("连接异常");
 const QString kInvalidLogin = QStringLiteral("用户名或密码无效");
 const QString kNotConnected = QStringLiteral("数据库连接异常");
 
-bool isIdentStart(QChar c) { return c.isLetter() || c == QLatin1Char('_'); }
-bool isIdentChar(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_'); }
+bool isIdentStart(QChar c)
+{
+    return c.isLetter() || c == QLatin1Char('_');
+}
+bool isIdentChar(QChar c)
+{
+    return c.isLetterOrNumber() || c == QLatin1Char('_');
+}
 
 // Placeholder names of a statement, keyed by their lower-case form, with the
 // spelling the statement uses (Qt binds names case-sensitively).
@@ -71,8 +77,8 @@ TDM::TDM() : connName_(QStringLiteral("conn%1").arg(g_connCounter.fetch_add(1)))
     db.setDatabaseName(QString::fromLatin1(DbName));
     // Found rows: an update that leaves a value as it was still counts its row.
     // Read and write time-outs keep a hung server from blocking the window for good.
-    db.setConnectOptions(QStringLiteral(
-        "MYSQL_OPT_CONNECT_TIMEOUT=15;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_WRITE_TIMEOUT=60;CLIENT_FOUND_ROWS"));
+    db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=15;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_"
+                                        "WRITE_TIMEOUT=60;CLIENT_FOUND_ROWS"));
 }
 
 TDM::~TDM()
@@ -85,7 +91,10 @@ TDM::~TDM()
     QSqlDatabase::removeDatabase(connName_);
 }
 
-QSqlDatabase TDM::conn() const { return QSqlDatabase::database(connName_, false); }
+QSqlDatabase TDM::conn() const
+{
+    return QSqlDatabase::database(connName_, false);
+}
 
 void TDM::SetServer(const QString& host, int port)
 {
@@ -156,7 +165,10 @@ bool TDM::openConn()
     return true;
 }
 
-bool TDM::IsConnected() const { return conn().isOpen(); }
+bool TDM::IsConnected() const
+{
+    return conn().isOpen();
+}
 
 bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlError* err)
 {
@@ -200,7 +212,10 @@ bool TDM::ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError* er
     return Exec(q, sql, params, err);
 }
 
-bool TDM::TryExecuteSql(const QString& sql, const TSqlParams& params) { return ExecuteSql(sql, params); }
+bool TDM::TryExecuteSql(const QString& sql, const TSqlParams& params)
+{
+    return ExecuteSql(sql, params);
+}
 
 bool TDM::NextSubmitId(int& id)
 {
@@ -427,8 +442,9 @@ bool TDM::ChangePassword(const QString& name, const QString& oldPassword, const 
         // Only the rows of that name (the column compares without letter case);
         // the comparisons below still decide, and the last matching row wins.
         QSqlQuery q(conn());
-        if (!Exec(q, QStringLiteral("select customerid,customername,password from customers "
-                                    "where customername=:customername"),
+        if (!Exec(q,
+                  QStringLiteral("select customerid,customername,password from customers "
+                                 "where customername=:customername"),
                   {{QStringLiteral("customername"), name}}))
             return false;
         while (q.next()) {
@@ -540,19 +556,22 @@ bool TDM::SubmitBatch(TSmsRec batch)
     {
         QSqlQuery ins(db);
         TSqlParams p;
-        p << TSqlParam{QStringLiteral("submitid"), id} << TSqlParam{QStringLiteral("phones"), batch.PhonesText}
+        p << TSqlParam{QStringLiteral("submitid"), id}
+          << TSqlParam{QStringLiteral("phones"), batch.PhonesText}
           << TSqlParam{QStringLiteral("testPhones"), batch.TestPhonesText}
           << TSqlParam{QStringLiteral("content"), batch.Content};
         QString sql;
         if (!batch.AppointTime.isEmpty()) {
-            sql = QStringLiteral("insert into submit(submitid,phones,testPhones,content,appointtime,customername,"
-                                 "submittime,phonecount,msgcount) values(:submitid,:phones,:testPhones,:content,"
-                                 ":appointtime,:customerName,:submittime,:phonecount,:msgcount)");
+            sql = QStringLiteral(
+                "insert into submit(submitid,phones,testPhones,content,appointtime,customername,"
+                "submittime,phonecount,msgcount) values(:submitid,:phones,:testPhones,:content,"
+                ":appointtime,:customerName,:submittime,:phonecount,:msgcount)");
             p << TSqlParam{QStringLiteral("appointtime"), appoint};
         } else {
-            sql = QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,submittime,"
-                                 "phonecount,msgcount) values(:submitid,:phones,:testPhones,:content,"
-                                 ":customerName,:submittime,:phonecount,:msgcount)");
+            sql = QStringLiteral(
+                "insert into submit(submitid,phones,testPhones,content,customername,submittime,"
+                "phonecount,msgcount) values(:submitid,:phones,:testPhones,:content,"
+                ":customerName,:submittime,:phonecount,:msgcount)");
         }
         p << TSqlParam{QStringLiteral("customerName"), batch.CustomerName}
           << TSqlParam{QStringLiteral("submittime"), now}
@@ -614,8 +633,9 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
     {
         QSqlQuery ins(db);
         if (!Exec(ins,
-                  QStringLiteral("insert into charge(customername,remainWhenCharge,chargePoint,contributor,chargeTime)"
-                                 " values(:customername,:remainWhenCharge,:chargePoint,:contributor,:chargeTime)"),
+                  QStringLiteral(
+                      "insert into charge(customername,remainWhenCharge,chargePoint,contributor,chargeTime)"
+                      " values(:customername,:remainWhenCharge,:chargePoint,:contributor,:chargeTime)"),
                   {{QStringLiteral("customername"), customer},
                    {QStringLiteral("remainWhenCharge"), remain},
                    {QStringLiteral("chargePoint"), amount},

@@ -71,7 +71,8 @@ TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
     Label10 = new QLabel(QStringLiteral("    到   "), this);
     Label10->setObjectName(QStringLiteral("Label10"));
     edtEndDate = dateField(this, "edtEndDate");
-    btnFilter = toolButton(this, "btnFilter", QStringLiteral("按时间过滤"), QStyle::SP_FileDialogContentsView);
+    btnFilter =
+        toolButton(this, "btnFilter", QStringLiteral("按时间过滤"), QStyle::SP_FileDialogContentsView);
     strip->addWidget(btnChargeDetail);
     strip->addWidget(chkFilterByTime);
     strip->addWidget(edtStartDate);
@@ -114,7 +115,10 @@ void TsendDetailFrm::InitPage()
     edtEndDate->setDate(today);
 }
 
-void TsendDetailFrm::AfterLogin() { model->Clear(); }
+void TsendDetailFrm::AfterLogin()
+{
+    model->Clear();
+}
 
 void TsendDetailFrm::btnChargeDetailClick()
 {
@@ -139,7 +143,8 @@ QDateTime TsendDetailFrm::SendTimeBound(TTimeBound bound) const
     if (bound == TTimeBound::Start)
         return QDateTime(edtStartDate->date(), QTime(0, 0, 0));
     // Written and read back in one fixed form, whatever the system's date format.
-    const QString text = edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
+    const QString text =
+        edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
     return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 

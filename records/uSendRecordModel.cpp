@@ -11,10 +11,10 @@ namespace {
 // index at that row instead of at the customer's first one (without it the
 // server walks the customer's whole index up to there for every packet); the
 // second condition drops the rows of that very second already read.
-const QString kAfterKey = QStringLiteral(
-    "\n and submittime>=:pagetime and (submittime>:pagetime2 or submitid>:pageid)");
-const QString kFromKey = QStringLiteral(
-    "\n and submittime>=:pagetime and (submittime>:pagetime2 or submitid>=:pageid)");
+const QString kAfterKey =
+    QStringLiteral("\n and submittime>=:pagetime and (submittime>:pagetime2 or submitid>:pageid)");
+const QString kFromKey =
+    QStringLiteral("\n and submittime>=:pagetime and (submittime>:pagetime2 or submitid>=:pageid)");
 
 // A submission time as the server stores it: date and time of day without a
 // zone. Held as UTC so that a time the local zone skips (the hour a change to
@@ -71,9 +71,9 @@ bool TSendRecordModel::Open(const QString& select, const QString& countSql, cons
             return false;
         if (!q.next()) {
             if (err)
-                *err = q.lastError().isValid() ? q.lastError()
-                                               : QSqlError(QStringLiteral("no count"), QString(),
-                                                           QSqlError::UnknownError);
+                *err = q.lastError().isValid()
+                           ? q.lastError()
+                           : QSqlError(QStringLiteral("no count"), QString(), QSqlError::UnknownError);
             return false;
         }
         count = q.value(0).toLongLong();
@@ -178,14 +178,20 @@ void TSendRecordModel::fail(const QSqlError& err) const
         self, [self, text]() { emit self->fetchFailed(text); }, Qt::QueuedConnection);
 }
 
-int TSendRecordModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+int TSendRecordModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : rows_;
+}
 
-int TSendRecordModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
+int TSendRecordModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
 
 QVariant TSendRecordModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || index.row() >= rows_ || (role != Qt::DisplayRole && role != Qt::EditRole &&
-                                                     role != Qt::ToolTipRole))
+    if (!index.isValid() || index.row() >= rows_ ||
+        (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole))
         return {};
     const Packet* p = packet(index.row() / PacketRows);
     const int at = index.row() % PacketRows;

@@ -32,7 +32,15 @@ public:
     static constexpr int CachedPackets = 40;
 
     // Grid columns, in the grid's order.
-    enum Column { colSubmitId, colCustomerName, colSubmitTime, colPhoneCount, colMsgCount, colContent, ColumnCount };
+    enum Column {
+        colSubmitId,
+        colCustomerName,
+        colSubmitTime,
+        colPhoneCount,
+        colMsgCount,
+        colContent,
+        ColumnCount
+    };
 
     explicit TSendRecordModel(QObject* parent = nullptr);
 

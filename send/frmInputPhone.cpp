@@ -68,7 +68,10 @@ void TinputPhoneFrm::showEvent(QShowEvent* event)
     FormShow();
 }
 
-void TinputPhoneFrm::FormShow() { edtPhone->setFocus(); }
+void TinputPhoneFrm::FormShow()
+{
+    edtPhone->setFocus();
+}
 
 void TinputPhoneFrm::edtPhoneChange()
 {
@@ -82,7 +85,10 @@ void TinputPhoneFrm::edtPhoneChange()
 
 namespace {
 // Backspace, Enter, the full stop and the digits.
-bool TypedCharPasses(char16_t c) { return c == 8 || c == 13 || c == u'.' || (c >= u'0' && c <= u'9'); }
+bool TypedCharPasses(char16_t c)
+{
+    return c == 8 || c == 13 || c == u'.' || (c >= u'0' && c <= u'9');
+}
 } // namespace
 
 bool TinputPhoneFrm::eventFilter(QObject* watched, QEvent* event)
@@ -111,9 +117,9 @@ bool TinputPhoneFrm::edtPhoneKeyPress(QKeyEvent* key)
         return true;
     }
     // Editing commands (copy, paste, select all, undo) are no typed characters.
-    if (key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Copy) || key->matches(QKeySequence::Cut) ||
-        key->matches(QKeySequence::SelectAll) || key->matches(QKeySequence::Undo) ||
-        key->matches(QKeySequence::Redo))
+    if (key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Copy) ||
+        key->matches(QKeySequence::Cut) || key->matches(QKeySequence::SelectAll) ||
+        key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo))
         return false;
     const QString text = key->text();
     if (text.isEmpty())
@@ -143,7 +149,10 @@ void TinputPhoneFrm::btnOKClick()
     accept();
 }
 
-void TinputPhoneFrm::btnCancelClick() { reject(); }
+void TinputPhoneFrm::btnCancelClick()
+{
+    reject();
+}
 
 static bool runInput(const QString& mode, QStringList*& list)
 {
@@ -159,6 +168,12 @@ static bool runInput(const QString& mode, QStringList*& list)
     return ok;
 }
 
-bool InputPhones(QStringList*& list) { return runInput(QStringLiteral("input"), list); }
+bool InputPhones(QStringList*& list)
+{
+    return runInput(QStringLiteral("input"), list);
+}
 
-bool InputTestPhones(QStringList*& list) { return runInput(QStringLiteral("inputTest"), list); }
+bool InputTestPhones(QStringList*& list)
+{
+    return runInput(QStringLiteral("inputTest"), list);
+}

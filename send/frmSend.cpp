@@ -220,7 +220,10 @@ void TSendFrm::ArrangeColumns()
     lstPhone->viewport()->update();
 }
 
-void TSendFrm::FrameResize() { ArrangeColumns(); }
+void TSendFrm::FrameResize()
+{
+    ArrangeColumns();
+}
 
 void TSendFrm::resizeEvent(QResizeEvent* event)
 {
@@ -238,7 +241,10 @@ bool TSendFrm::eventFilter(QObject* watched, QEvent* event)
 
 // --- labels ---
 
-void TSendFrm::ShowPhoneCount() { lblPhoneCnt->setText(QString::number(phones_->count())); }
+void TSendFrm::ShowPhoneCount()
+{
+    lblPhoneCnt->setText(QString::number(phones_->count()));
+}
 
 void TSendFrm::ShowPhoneInfo(bool visible, const QString& text)
 {
@@ -261,7 +267,7 @@ void TSendFrm::RemoveFromPending(const QString& kind, const QString& number)
 {
     QStringList* pending = kind == QLatin1String("manual") ? &Para.Phones
                            : kind == QLatin1String("test") ? &Para.TestPhones
-                                                            : nullptr;
+                                                           : nullptr;
     if (!pending)
         return;
     const qsizetype i = pending->indexOf(number);
@@ -323,7 +329,8 @@ void TSendFrm::addLines(const QStringList& lines)
     PumpMessages();
 }
 
-void TSendFrm::handEntry(const std::function<bool(QStringList*&)>& dialog, const QString& info, const QString& kind)
+void TSendFrm::handEntry(const std::function<bool(QStringList*&)>& dialog, const QString& info,
+                         const QString& kind)
 {
     if (busy_)
         return;
@@ -473,7 +480,8 @@ void TSendFrm::EdtMessageChange()
     msgCount = int(n / 70 + (n % 70 > 0 ? 1 : 0));
     QString caption = QString::number(n);
     if (n > 70)
-        caption += QStringLiteral("，信息超过70个字，将分") + QString::number(msgCount) + QStringLiteral("条发送.");
+        caption +=
+            QStringLiteral("，信息超过70个字，将分") + QString::number(msgCount) + QStringLiteral("条发送.");
     lblContentCnt->setText(caption);
 }
 

@@ -86,7 +86,8 @@ private:
     void FrameResize();
     void Timer1Timer();
     void addLines(const QStringList& lines);
-    void handEntry(const std::function<bool(QStringList*&)>& dialog, const QString& info, const QString& kind);
+    void handEntry(const std::function<bool(QStringList*&)>& dialog, const QString& info,
+                   const QString& kind);
     void beginBulkAdd(const QString& info);
     void endBulkAdd();
     // Removes, for every selected line, one equal entry from a pending list:

@@ -2,14 +2,14 @@
 
 #include <QCoreApplication>
 #include <QItemSelectionModel>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QScrollBar>
-#include <QWheelEvent>
 #include <QStringDecoder>
+#include <QWheelEvent>
 #include <algorithm>
-#include <vector>
 #include <cstring>
+#include <vector>
 
 // --- model ---
 
@@ -95,8 +95,8 @@ void TPhoneListModel::removeRanges(const QList<QPair<qsizetype, qsizetype>>& ran
     beginResetModel();
     // Compact buffer and offsets in place, keeping the rows between the ranges.
     QChar* data = buf_.data();
-    qsizetype write = 0;     // next free position in buf_
-    qsizetype writeRow = 0;  // next free row in starts_
+    qsizetype write = 0;    // next free position in buf_
+    qsizetype writeRow = 0; // next free row in starts_
     qsizetype row = 0;
     auto keep = [&](qsizetype first, qsizetype last) { // rows [first, last)
         if (first >= last)
@@ -149,9 +149,15 @@ TPhoneListView::TPhoneListView(QWidget* parent) : QAbstractItemView(parent)
     setAutoScroll(false);
 }
 
-qsizetype TPhoneListView::rows() const { return model() ? model()->rowCount(rootIndex()) : 0; }
+qsizetype TPhoneListView::rows() const
+{
+    return model() ? model()->rowCount(rootIndex()) : 0;
+}
 
-int TPhoneListView::rowHeight() const { return std::max(1, fontMetrics().height() + 2); }
+int TPhoneListView::rowHeight() const
+{
+    return std::max(1, fontMetrics().height() + 2);
+}
 
 void TPhoneListView::setColumnCount(int n)
 {
@@ -160,11 +166,20 @@ void TPhoneListView::setColumnCount(int n)
     viewport()->update();
 }
 
-int TPhoneListView::rowsPerColumn() const { return std::max(1, viewport()->height() / rowHeight()); }
+int TPhoneListView::rowsPerColumn() const
+{
+    return std::max(1, viewport()->height() / rowHeight());
+}
 
-int TPhoneListView::columnWidth() const { return std::max(1, viewport()->width() / columns_); }
+int TPhoneListView::columnWidth() const
+{
+    return std::max(1, viewport()->width() / columns_);
+}
 
-int TPhoneListView::firstColumn() const { return horizontalScrollBar()->value(); }
+int TPhoneListView::firstColumn() const
+{
+    return horizontalScrollBar()->value();
+}
 
 QRect TPhoneListView::visualRect(const QModelIndex& index) const
 {
@@ -242,11 +257,20 @@ QModelIndex TPhoneListView::moveCursor(CursorAction action, Qt::KeyboardModifier
     return model()->index(int(row), 0, rootIndex());
 }
 
-int TPhoneListView::horizontalOffset() const { return firstColumn() * columnWidth(); }
+int TPhoneListView::horizontalOffset() const
+{
+    return firstColumn() * columnWidth();
+}
 
-int TPhoneListView::verticalOffset() const { return 0; }
+int TPhoneListView::verticalOffset() const
+{
+    return 0;
+}
 
-bool TPhoneListView::isIndexHidden(const QModelIndex&) const { return false; }
+bool TPhoneListView::isIndexHidden(const QModelIndex&) const
+{
+    return false;
+}
 
 qsizetype TPhoneListView::rowNear(const QPoint& p) const
 {
@@ -364,7 +388,10 @@ void TPhoneListView::resizeEvent(QResizeEvent* event)
     updateGeometries();
 }
 
-void TPhoneListView::scrollContentsBy(int, int) { viewport()->update(); }
+void TPhoneListView::scrollContentsBy(int, int)
+{
+    viewport()->update();
+}
 
 void TPhoneListView::wheelEvent(QWheelEvent* event)
 {
@@ -421,9 +448,9 @@ void TPhoneListView::selectRows(qsizetype first, qsizetype last)
 {
     if (!model() || !selectionModel() || first > last)
         return;
-    selectionModel()->select(QItemSelection(model()->index(int(first), 0, rootIndex()),
-                                            model()->index(int(last), 0, rootIndex())),
-                             QItemSelectionModel::Select);
+    selectionModel()->select(
+        QItemSelection(model()->index(int(first), 0, rootIndex()), model()->index(int(last), 0, rootIndex())),
+        QItemSelectionModel::Select);
 }
 
 // --- import helpers ---

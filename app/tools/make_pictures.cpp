@@ -43,7 +43,8 @@ void person(QPainter& p, QPointF at, qreal s, const QColor& c)
     p.drawEllipse(QPointF(at.x(), at.y() - 5 * s), 4.2 * s, 4.2 * s);
     QPainterPath body;
     body.moveTo(at.x() - 8 * s, at.y() + 9 * s);
-    body.cubicTo(at.x() - 8 * s, at.y() + 0.5 * s, at.x() + 8 * s, at.y() + 0.5 * s, at.x() + 8 * s, at.y() + 9 * s);
+    body.cubicTo(at.x() - 8 * s, at.y() + 0.5 * s, at.x() + 8 * s, at.y() + 0.5 * s, at.x() + 8 * s,
+                 at.y() + 9 * s);
     body.closeSubpath();
     p.drawPath(body);
 }

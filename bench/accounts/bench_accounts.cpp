@@ -42,17 +42,19 @@ int main(int argc, char** argv)
     }
     QString err;
     const bool seeded =
-        server.exec(QStringLiteral("insert into customers(customername,password,realname,parentname,smscount,"
-                                   "customerKind,customerGrade) values('boss','pw','boss',NULL,1000000,'',1)"),
-                    &err) &&
-        server.exec(QStringLiteral("insert into customers(customername,password,realname,parentname,limitrate,"
-                                   "smscount,customerKind,customerGrade,childCount,createtime,telphone,address,"
-                                   "companyid) "
-                                   "select concat('sub', lpad(seq, 6, '0')), concat('pw', seq), concat('sub', seq), "
-                                   "'boss', 90, seq * 7, '新开', 2, 0, now(), concat('139', lpad(seq, 8, '0')), "
-                                   "concat('某市某区某路', seq, '号'), 'C01' from seq_1_to_%1")
-                        .arg(kSubAccounts),
-                    &err) &&
+        server.exec(
+            QStringLiteral("insert into customers(customername,password,realname,parentname,smscount,"
+                           "customerKind,customerGrade) values('boss','pw','boss',NULL,1000000,'',1)"),
+            &err) &&
+        server.exec(
+            QStringLiteral("insert into customers(customername,password,realname,parentname,limitrate,"
+                           "smscount,customerKind,customerGrade,childCount,createtime,telphone,address,"
+                           "companyid) "
+                           "select concat('sub', lpad(seq, 6, '0')), concat('pw', seq), concat('sub', seq), "
+                           "'boss', 90, seq * 7, '新开', 2, 0, now(), concat('139', lpad(seq, 8, '0')), "
+                           "concat('某市某区某路', seq, '号'), 'C01' from seq_1_to_%1")
+                .arg(kSubAccounts),
+            &err) &&
         // Another customer's accounts, so that the statement has to pick.
         server.exec(QStringLiteral("insert into customers(customername,parentname,smscount) "
                                    "select concat('oth', seq), 'other', 1 from seq_1_to_20000"),
@@ -85,8 +87,9 @@ int main(int argc, char** argv)
             page.repaint(); // the grid, count and details drawn
             QApplication::processEvents();
             ms << t.nsecsElapsed() / 1e6;
-            if (page.lblAccountCnt->text() != expectedCount || page.dgAccount->model()->rowCount() != kSubAccounts ||
-                page.edtUser->text().isEmpty() || ui.count() != 0) {
+            if (page.lblAccountCnt->text() != expectedCount ||
+                page.dgAccount->model()->rowCount() != kSubAccounts || page.edtUser->text().isEmpty() ||
+                ui.count() != 0) {
                 std::fprintf(stderr, "%s: wrong result (%s, %d rows, user '%s', %d messages)\n", what,
                              qPrintable(page.lblAccountCnt->text()), page.dgAccount->model()->rowCount(),
                              qPrintable(page.edtUser->text()), ui.count());
@@ -109,7 +112,8 @@ int main(int argc, char** argv)
         t.start();
         page.RefreshAccounts();
         QApplication::processEvents();
-        std::printf("%-28s %d sub-accounts: %.1f ms\n", "RefreshAccounts", kSubAccounts, t.nsecsElapsed() / 1e6);
+        std::printf("%-28s %d sub-accounts: %.1f ms\n", "RefreshAccounts", kSubAccounts,
+                    t.nsecsElapsed() / 1e6);
     }
     std::printf("first row shown: %s, balance %s\n", qPrintable(page.edtUser->text()),
                 qPrintable(page.edtCount->text()));

@@ -22,8 +22,7 @@ struct TFigures
     double median = 0, worst = 0, mean = 0;
 };
 
-template <class F>
-TFigures timeIt(int rounds, F&& f)
+template <class F> TFigures timeIt(int rounds, F&& f)
 {
     std::vector<double> ms;
     ms.reserve(rounds);
@@ -74,10 +73,11 @@ int main(int argc, char** argv)
     QElapsedTimer fillClock;
     fillClock.start();
     QString err;
-    if (!server.exec(QStringLiteral("insert into customers(customername,password,realname,smscount,customerGrade) "
-                                    "select concat('user',seq),concat('Pw',seq),concat('user',seq),1000,1 "
-                                    "from seq_1_to_1000000"),
-                     &err))
+    if (!server.exec(
+            QStringLiteral("insert into customers(customername,password,realname,smscount,customerGrade) "
+                           "select concat('user',seq),concat('Pw',seq),concat('user',seq),1000,1 "
+                           "from seq_1_to_1000000"),
+            &err))
         return fail("filling customers:", err), 1;
     server.exec(QStringLiteral("insert into customers(customername,password,smscount) "
                                "values('bench','Bench1',100000000000)"));
@@ -113,7 +113,9 @@ int main(int argc, char** argv)
         bool allOk = true;
         const TFigures f = timeIt(rounds, [&](int i) {
             const QString n = QStringLiteral("user%1").arg(500000 + i);
-            allOk = dm.ChangePassword(n, QStringLiteral("pw%1").arg(500000 + i), QStringLiteral("New%1").arg(i)) && allOk;
+            allOk = dm.ChangePassword(n, QStringLiteral("pw%1").arg(500000 + i),
+                                      QStringLiteral("New%1").arg(i)) &&
+                    allOk;
         });
         if (!allOk)
             return fail("ChangePassword failed"), 1;
@@ -154,13 +156,15 @@ int main(int argc, char** argv)
         b.MsgCount = 1;
         b.Content = QStringLiteral("基准测试短信内容");
         b.CustomerName = QStringLiteral("bench");
-        std::printf("batch texts: %.1f MB + %.1f MB\n", b.PhonesText.size() / 1e6, b.TestPhonesText.size() / 1e6);
+        std::printf("batch texts: %.1f MB + %.1f MB\n", b.PhonesText.size() / 1e6,
+                    b.TestPhonesText.size() / 1e6);
         const int batchRounds = 5;
         bool allOk = true;
         auto cpuMs = [] {
             rusage u{};
             getrusage(RUSAGE_SELF, &u);
-            return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
+            return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1e3 +
+                   (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e3;
         };
         const double cpu0 = cpuMs();
         const TFigures f = timeIt(batchRounds, [&](int i) {
@@ -172,7 +176,8 @@ int main(int argc, char** argv)
         });
         if (!allOk)
             return fail("SubmitBatch failed:", dm.LastError().text()), 1;
-        const qint64 stored = server.scalar(QStringLiteral("select sum(length(phones)) from submit")).toLongLong();
+        const qint64 stored =
+            server.scalar(QStringLiteral("select sum(length(phones)) from submit")).toLongLong();
         if (stored != qint64(batchRounds) * b.PhonesText.size())
             return fail("stored numbers differ"), 1;
         print("SubmitBatch (1,000,000 numbers, 2 x 13 MB)", f, 2000);
@@ -180,7 +185,8 @@ int main(int argc, char** argv)
                     (cpuMs() - cpu0) / batchRounds);
     }
     if (ui.count())
-        std::printf("messages shown: %d (%s)\n", ui.count(), qPrintable(ui.texts().join(QStringLiteral("; "))));
+        std::printf("messages shown: %d (%s)\n", ui.count(),
+                    qPrintable(ui.texts().join(QStringLiteral("; "))));
     DM = nullptr;
     return 0;
 }

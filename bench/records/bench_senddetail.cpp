@@ -61,8 +61,10 @@ void explain(TestServer& server, const QString& sql)
     if (!q.exec(QStringLiteral("explain ") + sql))
         return;
     while (q.next())
-        print("    explain: type=%s key=%s rows=%s extra=%s\n", qPrintable(q.value(QStringLiteral("type")).toString()),
-              qPrintable(q.value(QStringLiteral("key")).toString()), qPrintable(q.value(QStringLiteral("rows")).toString()),
+        print("    explain: type=%s key=%s rows=%s extra=%s\n",
+              qPrintable(q.value(QStringLiteral("type")).toString()),
+              qPrintable(q.value(QStringLiteral("key")).toString()),
+              qPrintable(q.value(QStringLiteral("rows")).toString()),
               qPrintable(q.value(QStringLiteral("Extra")).toString()));
 }
 
@@ -75,7 +77,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const int batches = argc > 1 ? std::max(1, atoi(argv[1])) : 1000000;
 
-    TestServer server({QStringLiteral("--innodb-log-file-size=512M"), QStringLiteral("--innodb-buffer-pool-size=1536M")});
+    TestServer server(
+        {QStringLiteral("--innodb-log-file-size=512M"), QStringLiteral("--innodb-buffer-pool-size=1536M")});
     if (!server.start()) {
         print("cannot start the server: %s\n", qPrintable(server.error()));
         return 1;
@@ -86,19 +89,26 @@ int main(int argc, char** argv)
     // Content of about 250 characters, Chinese and Latin mixed.
     const QString insert = QStringLiteral(
         "insert into submit(submitid,phones,testPhones,content,customername,submittime,phonecount,msgcount) "
-        "select seq+%1,'13800000000\n13900000000\n','',concat('批次',seq,'：',repeat('尊敬的客户您好，本周末全场八折 Sale ',12)),"
+        "select "
+        "seq+%1,'13800000000\n13900000000\n','',concat('批次',seq,'：',repeat('"
+        "尊敬的客户您好，本周末全场八折 Sale ',12)),"
         "'%2','2023-01-01 00:00:00' + interval (seq*%3) second,2,4 from seq_1_to_%4");
-    if (!server.exec(QStringLiteral("insert into customers(customername,password,smscount) values('alice','pw',0),('bob','pw',0)"), &err) ||
+    if (!server.exec(QStringLiteral("insert into customers(customername,password,smscount) "
+                                    "values('alice','pw',0),('bob','pw',0)"),
+                     &err) ||
         !server.exec(insert.arg(0).arg(QStringLiteral("alice")).arg(31).arg(batches), &err) ||
-        !server.exec(insert.arg(batches).arg(QStringLiteral("bob")).arg(97).arg(std::max(1, batches / 10)), &err) ||
+        !server.exec(insert.arg(batches).arg(QStringLiteral("bob")).arg(97).arg(std::max(1, batches / 10)),
+                     &err) ||
         !server.exec(QStringLiteral("analyze table submit"), &err)) {
         print("fill failed: %s\n", qPrintable(err));
         return 1;
     }
     print("filled %d batches for alice (+%d for bob) in %.1f s; table data %.0f MiB\n", batches,
           std::max(1, batches / 10), fill.elapsed() / 1000.0,
-          server.scalar(QStringLiteral("select data_length/1048576 from information_schema.tables "
-                                       "where table_schema='sms' and table_name='submit'")).toDouble());
+          server
+              .scalar(QStringLiteral("select data_length/1048576 from information_schema.tables "
+                                     "where table_schema='sms' and table_name='submit'"))
+              .toDouble());
 
     TDM dm;
     dm.SetServer(server.host(), server.port());
@@ -133,8 +143,8 @@ int main(int argc, char** argv)
 
     for (int i = 0; i < 5; ++i) {
         const double ms = timeClick(page, page.btnChargeDetail);
-        print("click 发送记录明细 #%d: %.1f ms to count and first rows (%s, %d rows in the grid)\n", i + 1, ms,
-              qPrintable(page.lblRecCnt->text()), page.Model()->rowCount());
+        print("click 发送记录明细 #%d: %.1f ms to count and first rows (%s, %d rows in the grid)\n", i + 1,
+              ms, qPrintable(page.lblRecCnt->text()), page.Model()->rowCount());
     }
     // Where the time of a click goes: the count and the first packet alone.
     for (const QString& sql :

@@ -64,7 +64,8 @@ int main(int argc, char** argv)
             page.EdtMessageChange();
         const double perCount = msSince(h) / keys;
         report("recount on a keystroke in a 100,000-character text (key to label)", perKey, 5);
-        std::printf("    the count alone: %.3f ms; label: %s\n", perCount, qPrintable(page.lblContentCnt->text()));
+        std::printf("    the count alone: %.3f ms; label: %s\n", perCount,
+                    qPrintable(page.lblContentCnt->text()));
     }
 
     TestServer server;
@@ -77,7 +78,8 @@ int main(int argc, char** argv)
     DM = &dm;
     StatusHost host;
     PageHost = &host;
-    server.exec(QStringLiteral("insert into customers(customername,password,smscount) values('bench','x',100000000)"));
+    server.exec(QStringLiteral(
+        "insert into customers(customername,password,smscount) values('bench','x',100000000)"));
     Para.UserName = QStringLiteral("bench");
     Para.LoggedIn = true;
 

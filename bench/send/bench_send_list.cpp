@@ -78,9 +78,11 @@ int main(int argc, char** argv)
         const long rss1 = procStatusKb("VmRSS");
         const long hwm = procStatusKb("VmHWM");
         report("import 1,000,000-line file until listed and counted", ms, 1000);
-        std::printf("    listed %s, label %s; extra resident memory %.1f MB (peak of process %.1f MB, before %.1f MB; goal < 150 MB extra)\n",
-                    qPrintable(QString::number(p.page.PhoneModel()->count())), qPrintable(p.page.lblPhoneCnt->text()),
-                    (rss1 - rss0) / 1024.0, hwm / 1024.0, rss0 / 1024.0);
+        std::printf("    listed %s, label %s; extra resident memory %.1f MB (peak of process %.1f MB, before "
+                    "%.1f MB; goal < 150 MB extra)\n",
+                    qPrintable(QString::number(p.page.PhoneModel()->count())),
+                    qPrintable(p.page.lblPhoneCnt->text()), (rss1 - rss0) / 1024.0, hwm / 1024.0,
+                    rss0 / 1024.0);
         std::printf("    peak extra over start of import: %.1f MB\n", (hwm - rss0) / 1024.0);
 
         QElapsedTimer c;
@@ -148,8 +150,9 @@ int main(int argc, char** argv)
         p.page.BtnDelete->click();
         QApplication::processEvents();
         report(what, msSince(t), 1000);
-        std::printf("    listed %lld, pending %lld -> %lld (selecting took %.1f ms; 80 ms are fixed pauses)\n",
-                    qint64(p.page.PhoneModel()->count()), qint64(before), qint64(Para.Phones.size()), selectMs);
+        std::printf(
+            "    listed %lld, pending %lld -> %lld (selecting took %.1f ms; 80 ms are fixed pauses)\n",
+            qint64(p.page.PhoneModel()->count()), qint64(before), qint64(Para.Phones.size()), selectMs);
         p.page.btnClear->click();
     }
     return 0;

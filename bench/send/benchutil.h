@@ -24,4 +24,7 @@ inline void report(const char* what, double ms, double goalMs)
     std::fflush(stdout);
 }
 
-inline double msSince(const QElapsedTimer& t) { return double(t.nsecsElapsed()) / 1e6; }
+inline double msSince(const QElapsedTimer& t)
+{
+    return double(t.nsecsElapsed()) / 1e6;
+}

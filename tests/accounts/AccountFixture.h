@@ -55,15 +55,17 @@ struct TAccountFixture
                      const QString& password = QString(), const QString& phone = QString(),
                      const QString& address = QString(), int grade = 2)
     {
-        return server.exec(QStringLiteral("insert into customers(customername,password,parentname,smscount,"
-                                          "telphone,address,customerGrade) values(?,coalesce(?,''),?,?,coalesce(?,''),"
-                                          "coalesce(?,''),?)"),
-                           {name, password, parent.isNull() ? QVariant() : QVariant(parent), balance, phone,
-                            address, grade});
+        return server.exec(
+            QStringLiteral("insert into customers(customername,password,parentname,smscount,"
+                           "telphone,address,customerGrade) values(?,coalesce(?,''),?,?,coalesce(?,''),"
+                           "coalesce(?,''),?)"),
+            {name, password, parent.isNull() ? QVariant() : QVariant(parent), balance, phone, address,
+             grade});
     }
     QVariant column(const QString& name, const QString& col)
     {
-        return server.scalar(QStringLiteral("select %1 from customers where customername=?").arg(col), {name});
+        return server.scalar(QStringLiteral("select %1 from customers where customername=?").arg(col),
+                             {name});
     }
     qint64 balance(const QString& name) { return column(name, QStringLiteral("smscount")).toLongLong(); }
 };

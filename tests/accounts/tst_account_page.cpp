@@ -77,10 +77,11 @@ private slots:
         QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss"), 5));
         TaccountMgrFrm page;
         for (const char* name :
-             {"edtFilterValue", "btnAccountFilter", "btnAll", "btnAddAccount", "lblAccountCnt", "dgAccount", "edtUser",
-              "edtPwd", "btnEditPwd", "edtGrade", "edtCount", "edtCharge", "btnCharge", "edtPhone", "edtAddr",
-              "btnEditAddr", "btnDetailFilter", "edtStartDate", "edtEndDate", "btnChargeDetail", "edtCustomer",
-              "lblDetailCnt", "dgChargeDetail"})
+             {"edtFilterValue", "btnAccountFilter", "btnAll",        "btnAddAccount", "lblAccountCnt",
+              "dgAccount",      "edtUser",          "edtPwd",        "btnEditPwd",    "edtGrade",
+              "edtCount",       "edtCharge",        "btnCharge",     "edtPhone",      "edtAddr",
+              "btnEditAddr",    "btnDetailFilter",  "edtStartDate",  "edtEndDate",    "btnChargeDetail",
+              "edtCustomer",    "lblDetailCnt",     "dgChargeDetail"})
             QVERIFY2(page.findChild<QWidget*>(QLatin1String(name)), name);
         QCOMPARE(page.btnAccountFilter->text(), QStringLiteral("模糊查询"));
         QCOMPARE(page.btnAll->text(), QStringLiteral("全部子账户"));
@@ -102,13 +103,15 @@ private slots:
         page.InitPage();
         QCOMPARE(page.edtStartDate->date(), QDate::currentDate());
         QCOMPARE(page.edtEndDate->date(), QDate::currentDate());
-        QCOMPARE(shownCaptions(page.dgAccount), (QStringList{QStringLiteral("账户"), QStringLiteral("条数")}));
+        QCOMPARE(shownCaptions(page.dgAccount),
+                 (QStringList{QStringLiteral("账户"), QStringLiteral("条数")}));
         QVERIFY(page.dgAccount->editTriggers() == QAbstractItemView::NoEditTriggers);
         page.edtCustomer->setText(QStringLiteral("kid"));
         page.btnChargeDetail->click();
-        QCOMPARE(shownCaptions(page.dgChargeDetail),
-                 (QStringList{QStringLiteral("账户"), QStringLiteral("充值时余额"), QStringLiteral("本次充值数"),
-                              QStringLiteral("充值人"), QStringLiteral("充值时间")}));
+        QCOMPARE(
+            shownCaptions(page.dgChargeDetail),
+            (QStringList{QStringLiteral("账户"), QStringLiteral("充值时余额"), QStringLiteral("本次充值数"),
+                         QStringLiteral("充值人"), QStringLiteral("充值时间")}));
         QCOMPARE(ui.count(), 0);
     }
 
@@ -122,7 +125,8 @@ private slots:
         QVERIFY(page.ListLoaded());
         QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  0"));
         QCOMPARE(page.dgAccount->model()->rowCount(), 0);
-        for (QLineEdit* e : {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
+        for (QLineEdit* e :
+             {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
             QVERIFY(e->text().isEmpty());
         // The buttons may stand enabled; on an empty list they do nothing.
         page.edtCharge->setText(QStringLiteral("5"));
@@ -150,7 +154,8 @@ private slots:
         page.edtFilterValue->setText(QStringLiteral("nomatch"));
         page.btnAccountFilter->click();
         QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  0"));
-        for (QLineEdit* e : {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
+        for (QLineEdit* e :
+             {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
             QVERIFY(e->text().isEmpty());
         QCOMPARE(page.edtCharge->text(), QStringLiteral("7"));
         // Emptying the fields counts as their change; nothing disables.
@@ -160,7 +165,8 @@ private slots:
         page.btnAccountFilter->click();
         QCOMPARE(page.edtUser->text(), QStringLiteral("alpha"));
         QCOMPARE(buttons(page), QStringLiteral("000"));
-        SQL_EXEC(fx.server, QStringLiteral("update customers set parentname='other' where customername='alpha'"));
+        SQL_EXEC(fx.server,
+                 QStringLiteral("update customers set parentname='other' where customername='alpha'"));
         page.RefreshAccounts();
         QCOMPARE(page.dgAccount->model()->rowCount(), 0);
         QCOMPARE(page.edtUser->text(), QStringLiteral("alpha"));
@@ -169,7 +175,8 @@ private slots:
         // Nothing to act on now.
         page.edtPwd->setText(QStringLiteral("x"));
         page.btnEditPwd->click();
-        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("pa"));
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(),
+                 QStringLiteral("pa"));
         QCOMPARE(ui.count(), 0);
     }
 
@@ -198,16 +205,18 @@ private slots:
         QTest::newRow("single quote") << QStringLiteral("'") << QStringList{QStringLiteral("o'brien")};
         QTest::newRow("double quote") << QStringLiteral("\"") << QStringList{QStringLiteral("a\"b")};
         QTest::newRow("empty lists all")
-            << QString() << QStringList{QStringLiteral("a\"b"), QStringLiteral("ab sp"), QStringLiteral("o'brien"),
-                                        QStringLiteral("spx"), QStringLiteral("x%y"), QStringLiteral("xay")};
-        QTest::newRow("percent keeps its meaning") << QStringLiteral("x%y")
-                                                   << QStringList{QStringLiteral("x%y"), QStringLiteral("xay")};
-        QTest::newRow("underscore keeps its meaning") << QStringLiteral("x_y")
-                                                      << QStringList{QStringLiteral("x%y"), QStringLiteral("xay")};
+            << QString()
+            << QStringList{QStringLiteral("a\"b"), QStringLiteral("ab sp"), QStringLiteral("o'brien"),
+                           QStringLiteral("spx"),  QStringLiteral("x%y"),   QStringLiteral("xay")};
+        QTest::newRow("percent keeps its meaning")
+            << QStringLiteral("x%y") << QStringList{QStringLiteral("x%y"), QStringLiteral("xay")};
+        QTest::newRow("underscore keeps its meaning")
+            << QStringLiteral("x_y") << QStringList{QStringLiteral("x%y"), QStringLiteral("xay")};
         QTest::newRow("leading blank kept") << QStringLiteral(" sp") << QStringList{QStringLiteral("ab sp")};
         QTest::newRow("trailing blank kept") << QStringLiteral("sp ") << QStringList{};
         QTest::newRow("statement not disturbed") << QStringLiteral("' or '1'='1") << QStringList{};
-        QTest::newRow("case follows the column") << QStringLiteral("O'B") << QStringList{QStringLiteral("o'brien")};
+        QTest::newRow("case follows the column")
+            << QStringLiteral("O'B") << QStringList{QStringLiteral("o'brien")};
     }
     void search()
     {
@@ -380,7 +389,8 @@ private slots:
 
         // A mouse click on another row.
         typeIntoAll();
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(m->index(0, current.column())).center());
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {},
+                          grid->visualRect(m->index(0, current.column())).center());
         QCOMPARE(page.CurrentRow(), 0);
         QCOMPARE(page.edtUser->text(), nameAt(0));
         QCOMPARE(buttons(page), QStringLiteral("000"));
@@ -430,12 +440,14 @@ private slots:
         page.btnEditPwd->click();
         QCOMPARE(fx.column(QStringLiteral("beta"), QStringLiteral("password")).toString(),
                  QStringLiteral(" new 'pw\" "));
-        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("old"));
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(),
+                 QStringLiteral("old"));
         // The list ran again: its first row is current and the buttons are disabled.
         QCOMPARE(page.CurrentRow(), 0);
         QCOMPARE(buttons(page), QStringLiteral("000"));
         // The refreshed grid still shows only its two columns.
-        QCOMPARE(shownCaptions(page.dgAccount), (QStringList{QStringLiteral("账户"), QStringLiteral("条数")}));
+        QCOMPARE(shownCaptions(page.dgAccount),
+                 (QStringList{QStringLiteral("账户"), QStringLiteral("条数")}));
 
         selectRow(page, QStringLiteral("beta"));
         page.edtPhone->setText(QStringLiteral("  139 0000 \t"));
@@ -466,7 +478,8 @@ private slots:
         page.edtPhone->setText(QStringLiteral("123"));
         page.btnEditAddr->click();
         SQL_EXEC(fx.server, QStringLiteral("drop trigger no_upd"));
-        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("修改密码失败"), QStringLiteral("修改电话、地址失败")}));
+        QCOMPARE(ui.texts(),
+                 (QStringList{QStringLiteral("修改密码失败"), QStringLiteral("修改电话、地址失败")}));
         for (const TUiMessage& m : ui.shown) {
             QCOMPARE(m.caption, QStringLiteral("修改失败"));
             QCOMPARE(m.icon, TMsgIcon::Error);
@@ -474,7 +487,8 @@ private slots:
         QCOMPARE(page.edtPwd->text(), QStringLiteral("new"));
         QCOMPARE(page.edtPhone->text(), QStringLiteral("123"));
         QCOMPARE(buttons(page), QStringLiteral("110"));
-        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("old"));
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(),
+                 QStringLiteral("old"));
     }
 
     // After a lost connection has been closed, a change opens it again instead
@@ -489,19 +503,22 @@ private slots:
         page.edtPwd->setText(QStringLiteral("new"));
         page.btnEditPwd->click();
         QCOMPARE(ui.count(), 0);
-        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(), QStringLiteral("new"));
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("password")).toString(),
+                 QStringLiteral("new"));
 
         fx.dm->Close();
         page.edtPhone->setText(QStringLiteral("555"));
         page.btnEditAddr->click();
         QCOMPARE(ui.count(), 0);
-        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("telphone")).toString(), QStringLiteral("555"));
+        QCOMPARE(fx.column(QStringLiteral("alpha"), QStringLiteral("telphone")).toString(),
+                 QStringLiteral("555"));
 
         // Server unreachable: the connection box, then the change's own failure.
         fx.dm->SetServer(fx.server.host(), 1);
         page.edtPwd->setText(QStringLiteral("newer"));
         page.btnEditPwd->click();
-        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("网络异常，数据库连接失败"), QStringLiteral("修改密码失败")}));
+        QCOMPARE(ui.texts(),
+                 (QStringList{QStringLiteral("网络异常，数据库连接失败"), QStringLiteral("修改密码失败")}));
         QCOMPARE(ui.last().caption, QStringLiteral("修改失败"));
         QCOMPARE(page.edtPwd->text(), QStringLiteral("newer"));
         QVERIFY(page.btnEditPwd->isEnabled());
@@ -616,7 +633,8 @@ private slots:
             QCOMPARE(fx.balance(QStringLiteral("boss")), own - amount);
             QCOMPARE(fx.balance(QStringLiteral("kid")), sub + amount);
             QCOMPARE(fx.server.scalar(QStringLiteral("select chargePoint from charge")).toInt(), amount);
-            QCOMPARE(fx.server.scalar(QStringLiteral("select remainWhenCharge from charge")).toLongLong(), sub);
+            QCOMPARE(fx.server.scalar(QStringLiteral("select remainWhenCharge from charge")).toLongLong(),
+                     sub);
             QCOMPARE(fx.host.refreshes, 1);
             // The list ran again: first row current, its details shown, amount emptied.
             QCOMPARE(page.CurrentRow(), 0);
@@ -675,13 +693,15 @@ private slots:
         page.InitPage();
 
         // The sub-account vanished after the list was loaded.
-        SQL_EXEC(fx.server, QStringLiteral("update customers set customername='gone' where customername='kid'"));
+        SQL_EXEC(fx.server,
+                 QStringLiteral("update customers set customername='gone' where customername='kid'"));
         page.edtCharge->setText(QStringLiteral("5"));
         page.btnCharge->click();
         QCOMPARE(ui.texts(), QStringList{QStringLiteral("网络异常，连接失败")});
         QCOMPARE(ui.last().caption, QStringLiteral("充值失败"));
         QCOMPARE(ui.last().icon, TMsgIcon::Error);
-        SQL_EXEC(fx.server, QStringLiteral("update customers set customername='kid' where customername='gone'"));
+        SQL_EXEC(fx.server,
+                 QStringLiteral("update customers set customername='kid' where customername='gone'"));
 
         // The own row is missing.
         ui.clear();
@@ -733,8 +753,9 @@ private slots:
         const QString ins = QStringLiteral("insert into charge(customername,remainWhenCharge,chargePoint,"
                                            "contributor,chargeTime) values(?,0,?,?,?)");
         auto rec = [&](const char* customer, int point, const char* contributor, const char* time) {
-            return fx.server.exec(ins, {QString::fromUtf8(customer), point, QString::fromUtf8(contributor),
-                                        QDateTime::fromString(QLatin1String(time), QStringLiteral("yyyy-MM-dd hh:mm:ss"))});
+            return fx.server.exec(
+                ins, {QString::fromUtf8(customer), point, QString::fromUtf8(contributor),
+                      QDateTime::fromString(QLatin1String(time), QStringLiteral("yyyy-MM-dd hh:mm:ss"))});
         };
         QVERIFY(rec("kid", 1, "boss", "2024-02-29 23:59:59"));
         QVERIFY(rec("kid", 2, "boss", "2024-03-01 00:00:00"));
@@ -800,8 +821,9 @@ private slots:
     {
         FakeUi ui;
         QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
-        SQL_EXEC(fx.server, QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
-                                           "values('x',1,'boss',now())"));
+        SQL_EXEC(fx.server,
+                 QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
+                                "values('x',1,'boss',now())"));
         TaccountMgrFrm page;
         page.edtCustomer->setText(QStringLiteral("x"));
         page.btnChargeDetail->click(); // not loaded
@@ -824,8 +846,9 @@ private slots:
         QVERIFY(fx.addCustomer(QStringLiteral("other"), QString(), 100));
         QVERIFY(fx.addCustomer(QStringLiteral("o1"), QStringLiteral("other"), 7));
         QVERIFY(fx.addCustomer(QStringLiteral("lone"), QString(), 100));
-        SQL_EXEC(fx.server, QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
-                                           "values('b1',1,'boss',now())"));
+        SQL_EXEC(fx.server,
+                 QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
+                                "values('b1',1,'boss',now())"));
         TaccountMgrFrm page;
         page.InitPage();
         page.edtFilterValue->setText(QStringLiteral("b1"));
@@ -849,7 +872,8 @@ private slots:
         Para.UserName = QStringLiteral("lone");
         page.AfterLogin();
         QCOMPARE(page.dgAccount->model()->rowCount(), 0);
-        for (QLineEdit* e : {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
+        for (QLineEdit* e :
+             {page.edtUser, page.edtPwd, page.edtCount, page.edtGrade, page.edtPhone, page.edtAddr})
             QVERIFY(e->text().isEmpty());
         page.edtPwd->setText(QStringLiteral("hijack"));
         page.btnEditPwd->click();

@@ -22,8 +22,8 @@ struct TDialogInput
 
 // Runs ShowNewUserDialog, fills the open dialog, presses OK and, when the
 // dialog is still open afterwards, presses Cancel. Returns the dialog's result.
-bool runDialog(const TDialogInput& in, bool* stayedOpen = nullptr, const QString& parent = QStringLiteral("boss"),
-               int grade = 1)
+bool runDialog(const TDialogInput& in, bool* stayedOpen = nullptr,
+               const QString& parent = QStringLiteral("boss"), int grade = 1)
 {
     bool open = false;
     QTimer::singleShot(0, [&] {
@@ -80,7 +80,8 @@ private slots:
     {
         TnewUserFrm dlg;
         QCOMPARE(dlg.windowTitle(), QStringLiteral("添加子账户"));
-        for (const char* name : {"edtUser", "edtPwd", "edtConfirmPwd", "edtPhone", "edtAddr", "btnOK", "btnCancel"})
+        for (const char* name :
+             {"edtUser", "edtPwd", "edtConfirmPwd", "edtPhone", "edtAddr", "btnOK", "btnCancel"})
             QVERIFY2(dlg.findChild<QWidget*>(QLatin1String(name)), name);
         QCOMPARE(dlg.btnOK->text(), QStringLiteral("确定"));
         QCOMPARE(dlg.btnCancel->text(), QStringLiteral("取消"));
@@ -110,7 +111,8 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
             seen << QApplication::focusWidget();
         }
-        QCOMPARE(seen, (QList<QWidget*>{dlg.edtPwd, dlg.edtConfirmPwd, dlg.edtPhone, dlg.edtAddr, dlg.btnOK}));
+        QCOMPARE(seen,
+                 (QList<QWidget*>{dlg.edtPwd, dlg.edtConfirmPwd, dlg.edtPhone, dlg.edtAddr, dlg.btnOK}));
         QTest::keyClick(dlg.btnOK, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), dlg.btnCancel);
         // Enter in a field never pressed OK: no message, dialog still open, fields untouched.
@@ -132,25 +134,26 @@ private slots:
         QTest::addColumn<QString>("storedPwd");
         QTest::newRow("blank name") << QStringLiteral("   ") << QString() << QString()
                                     << QStringLiteral("用户名不能为空") << QString();
-        QTest::newRow("blank name before password test") << QStringLiteral("\t ") << QStringLiteral("a")
-                                                         << QStringLiteral("b") << QStringLiteral("用户名不能为空")
-                                                         << QString();
-        QTest::newRow("passwords differ in case") << QStringLiteral("kid") << QStringLiteral("abc")
-                                                  << QStringLiteral("ABC") << QStringLiteral("两次密码不符")
-                                                  << QString();
-        QTest::newRow("passwords differ in blanks only") << QStringLiteral("kid") << QStringLiteral(" abc ")
-                                                         << QStringLiteral("abc") << QString()
-                                                         << QStringLiteral("abc");
-        QTest::newRow("both passwords empty") << QStringLiteral("kid") << QString() << QString() << QString()
-                                              << QString();
+        QTest::newRow("blank name before password test")
+            << QStringLiteral("\t ") << QStringLiteral("a") << QStringLiteral("b")
+            << QStringLiteral("用户名不能为空") << QString();
+        QTest::newRow("passwords differ in case")
+            << QStringLiteral("kid") << QStringLiteral("abc") << QStringLiteral("ABC")
+            << QStringLiteral("两次密码不符") << QString();
+        QTest::newRow("passwords differ in blanks only")
+            << QStringLiteral("kid") << QStringLiteral(" abc ") << QStringLiteral("abc") << QString()
+            << QStringLiteral("abc");
+        QTest::newRow("both passwords empty")
+            << QStringLiteral("kid") << QString() << QString() << QString() << QString();
         QTest::newRow("name of another customer's account")
-            << QStringLiteral(" someone ") << QString() << QString() << QStringLiteral("用户已存在") << QString();
-        QTest::newRow("own name") << QStringLiteral("boss") << QString() << QString() << QStringLiteral("用户已存在")
-                                  << QString();
-        QTest::newRow("own name in other case") << QStringLiteral("BOSS") << QString() << QString()
-                                                << QStringLiteral("用户已存在") << QString();
-        QTest::newRow("quotes in name") << QStringLiteral("o'k\"id") << QStringLiteral("p'w") << QStringLiteral("p'w")
-                                        << QString() << QStringLiteral("p'w");
+            << QStringLiteral(" someone ") << QString() << QString() << QStringLiteral("用户已存在")
+            << QString();
+        QTest::newRow("own name") << QStringLiteral("boss") << QString() << QString()
+                                  << QStringLiteral("用户已存在") << QString();
+        QTest::newRow("own name in other case")
+            << QStringLiteral("BOSS") << QString() << QString() << QStringLiteral("用户已存在") << QString();
+        QTest::newRow("quotes in name") << QStringLiteral("o'k\"id") << QStringLiteral("p'w")
+                                        << QStringLiteral("p'w") << QString() << QStringLiteral("p'w");
     }
     void validations()
     {
@@ -187,9 +190,10 @@ private slots:
                            QStringLiteral(" 139 "), QStringLiteral(" 北京路 ")},
                           nullptr, QStringLiteral("boss"), 4));
         QSqlQuery q(fx.server.admin());
-        QVERIFY(q.exec(QStringLiteral("select customername,password,realname,parentname,limitrate,smscount,"
-                                      "customerKind,customerGrade,childCount,createtime,telphone,address,companyid "
-                                      "from customers where customername='kid'")));
+        QVERIFY(q.exec(
+            QStringLiteral("select customername,password,realname,parentname,limitrate,smscount,"
+                           "customerKind,customerGrade,childCount,createtime,telphone,address,companyid "
+                           "from customers where customername='kid'")));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), QStringLiteral("kid"));
         QCOMPARE(q.value(1).toString(), QStringLiteral("pw"));
@@ -215,7 +219,8 @@ private slots:
     {
         FakeUi ui;
         SQL_EXEC(fx.server, QStringLiteral("update customers set limitrate=0 where customername='boss'"));
-        SQL_EXEC(fx.server, QStringLiteral("insert into sysPara(name,value) values('defaultLimitRate','85.9')"));
+        SQL_EXEC(fx.server,
+                 QStringLiteral("insert into sysPara(name,value) values('defaultLimitRate','85.9')"));
         Para.DefaultLimitRate = 90;
         QVERIFY(runDialog({QStringLiteral("kid"), QString(), QString(), QString(), QString()}));
         QCOMPARE(fx.column(QStringLiteral("kid"), QStringLiteral("limitrate")).toInt(), 85);
@@ -231,8 +236,8 @@ private slots:
         SQL_EXEC(fx.server, QStringLiteral("create trigger no_ins before insert on customers for each row "
                                            "signal sqlstate '45000' set message_text='refused'"));
         bool stayedOpen = false;
-        const bool created = runDialog({QStringLiteral("kid"), QString(), QString(), QString(), QString()},
-                                       &stayedOpen);
+        const bool created =
+            runDialog({QStringLiteral("kid"), QString(), QString(), QString(), QString()}, &stayedOpen);
         SQL_EXEC(fx.server, QStringLiteral("drop trigger no_ins"));
         QVERIFY(!created);
         QVERIFY(stayedOpen);
@@ -248,18 +253,21 @@ private slots:
         FakeUi ui;
         fx.dm->SetServer(fx.server.host(), 1);
         bool stayedOpen = false;
-        QVERIFY(!runDialog({QStringLiteral(" "), QStringLiteral("a"), QStringLiteral("b"), QString(), QString()},
-                           &stayedOpen));
+        QVERIFY(
+            !runDialog({QStringLiteral(" "), QStringLiteral("a"), QStringLiteral("b"), QString(), QString()},
+                       &stayedOpen));
         QVERIFY(stayedOpen);
         QCOMPARE(ui.texts(), QStringList{QStringLiteral("用户名不能为空")});
         ui.clear();
-        QVERIFY(!runDialog({QStringLiteral("kid"), QStringLiteral("a"), QStringLiteral("b"), QString(), QString()},
-                           &stayedOpen));
+        QVERIFY(!runDialog(
+            {QStringLiteral("kid"), QStringLiteral("a"), QStringLiteral("b"), QString(), QString()},
+            &stayedOpen));
         QCOMPARE(ui.texts(), QStringList{QStringLiteral("两次密码不符")});
         ui.clear();
         QVERIFY(!runDialog({QStringLiteral("kid"), QString(), QString(), QString(), QString()}, &stayedOpen));
         QVERIFY(stayedOpen);
-        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("网络异常，数据库连接失败"), QStringLiteral("用户已存在")}));
+        QCOMPARE(ui.texts(),
+                 (QStringList{QStringLiteral("网络异常，数据库连接失败"), QStringLiteral("用户已存在")}));
         QCOMPARE(ui.last().caption, QStringLiteral("添加失败"));
         QCOMPARE(ui.last().icon, TMsgIcon::Error);
         fx.dm->SetServer(fx.server.host(), fx.server.port());

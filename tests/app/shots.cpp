@@ -35,7 +35,10 @@ void save(QWidget* w, const char* name)
     }
 }
 
-void wait(int ms) { QTest::qWait(ms); }
+void wait(int ms)
+{
+    QTest::qWait(ms);
+}
 } // namespace
 
 int main(int argc, char* argv[])

@@ -44,7 +44,8 @@ class TstLogin : public QObject, TDmFixture
     {
         SQL_EXEC(server, QStringLiteral("delete from sysPara where name='softerVer'"));
         QString err;
-        QVERIFY2(server.exec(QStringLiteral("insert into sysPara(name, value) values ('softerVer', ?)"), {value}, &err),
+        QVERIFY2(server.exec(QStringLiteral("insert into sysPara(name, value) values ('softerVer', ?)"),
+                             {value}, &err),
                  qPrintable(err));
     }
 
@@ -72,14 +73,30 @@ private slots:
         QTest::addColumn<bool>("admitted");
         QTest::addColumn<QString>("storedName");
         QTest::addColumn<QString>("storedPassword");
-        QTest::newRow("exact") << "Alice" << "Secret1" << true << "Alice" << "Secret1";
-        QTest::newRow("blanks and tabs around") << "  Alice\t" << "\t Secret1  " << true << "Alice" << "Secret1";
-        QTest::newRow("name case follows the server") << "aLICE" << "Secret1" << true << "aLICE" << "Secret1";
-        QTest::newRow("chinese name and password") << " 张三 " << "密码9" << true << "张三" << "密码9";
-        QTest::newRow("password case counts") << "Alice" << "secret1" << false << "" << "";
-        QTest::newRow("blank inside password") << "Alice" << "Secret 1" << false << "" << "";
-        QTest::newRow("unknown name") << "Bob" << "Secret1" << false << "" << "";
-        QTest::newRow("empty") << "" << "" << false << "" << "";
+        QTest::newRow("exact") << "Alice"
+                               << "Secret1" << true << "Alice"
+                               << "Secret1";
+        QTest::newRow("blanks and tabs around") << "  Alice\t"
+                                                << "\t Secret1  " << true << "Alice"
+                                                << "Secret1";
+        QTest::newRow("name case follows the server") << "aLICE"
+                                                      << "Secret1" << true << "aLICE"
+                                                      << "Secret1";
+        QTest::newRow("chinese name and password") << " 张三 "
+                                                   << "密码9" << true << "张三"
+                                                   << "密码9";
+        QTest::newRow("password case counts") << "Alice"
+                                              << "secret1" << false << ""
+                                              << "";
+        QTest::newRow("blank inside password") << "Alice"
+                                               << "Secret 1" << false << ""
+                                               << "";
+        QTest::newRow("unknown name") << "Bob"
+                                      << "Secret1" << false << ""
+                                      << "";
+        QTest::newRow("empty") << ""
+                               << "" << false << ""
+                               << "";
     }
     void check()
     {
@@ -330,7 +347,8 @@ private slots:
         QCOMPARE(dlg.btnCancel->text(), QStringLiteral("退出"));
         QCOMPARE(dlg.Label7->text(), QStringLiteral("用户名"));
         QCOMPARE(dlg.Label5->text(), QStringLiteral("密码"));
-        for (const char* name : {"edtUser", "edtPwd", "btnOK", "btnCancel", "lblInfo", "Image1", "Label7", "Label5"})
+        for (const char* name :
+             {"edtUser", "edtPwd", "btnOK", "btnCancel", "lblInfo", "Image1", "Label7", "Label5"})
             QVERIFY2(dlg.findChild<QWidget*>(QLatin1String(name)), name);
     }
 };

@@ -37,7 +37,10 @@ QHash<int, TCounts> g_counts;
 class TCountPage final : public TWorkPage
 {
 public:
-    TCountPage(TPageKind kind, QWidget* parent) : TWorkPage(parent), kind_(kind) { ++g_counts[int(kind)].created; }
+    TCountPage(TPageKind kind, QWidget* parent) : TWorkPage(parent), kind_(kind)
+    {
+        ++g_counts[int(kind)].created;
+    }
     void InitPage() override { ++g_counts[int(kind_)].init; }
     void AfterLogin() override { ++g_counts[int(kind_)].after; }
 
@@ -45,7 +48,10 @@ private:
     TPageKind kind_;
 };
 
-TWorkPage* countingPage(TPageKind kind, QWidget* parent) { return new TCountPage(kind, parent); }
+TWorkPage* countingPage(TPageKind kind, QWidget* parent)
+{
+    return new TCountPage(kind, parent);
+}
 
 void whenModal(std::function<void(QWidget*)> f, int triesLeft = 500)
 {
@@ -68,9 +74,15 @@ void typeLogin(QWidget* dlg, const QString& name, const QString& password)
     dlg->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
 }
 
-void pressCancel(QWidget* dlg) { dlg->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click(); }
+void pressCancel(QWidget* dlg)
+{
+    dlg->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
+}
 
-bool isExitQuestion(const TUiMessage& m) { return m.text == QStringLiteral("是否退出程序？"); }
+bool isExitQuestion(const TUiMessage& m)
+{
+    return m.text == QStringLiteral("是否退出程序？");
+}
 
 } // namespace
 
@@ -119,8 +131,9 @@ private slots:
         QVERIFY(freshModule());
         SQL_EXEC(server, "insert into sysPara(name, value) values ('softerVer', '1.2'), "
                          "('customerNotice', '今日系统维护通知')");
-        SQL_EXEC(server, "insert into customers(customername, password, companyid, smscount) values "
-                         "('Alice', 'Secret1', '4', 500), ('Bob', 'bobpw', '5', 900), ('Carol', 'cpw', '', 77)");
+        SQL_EXEC(server,
+                 "insert into customers(customername, password, companyid, smscount) values "
+                 "('Alice', 'Secret1', '4', 500), ('Bob', 'bobpw', '5', 900), ('Carol', 'cpw', '', 77)");
         g_counts.clear();
         tmp = std::make_unique<QTemporaryDir>();
         ini = tmp->filePath(QStringLiteral("korvessa.ini"));
@@ -144,10 +157,11 @@ private slots:
         QCOMPARE(w->Timer1.interval(), 30000);
         QVERIFY(w->Timer1.isActive());
 
-        const QList<QToolButton*> buttons{w->btnLogin, w->btnSend, w->btnMgrAcount,
+        const QList<QToolButton*> buttons{w->btnLogin,    w->btnSend,    w->btnMgrAcount,
                                           w->btnBrowInfo, w->btnEditPwd, w->BtnExit};
         const QStringList captions{"重新登录", "信息发送", "账户管理", "发送记录", "密码修改", "退出系统"};
-        const QStringList names{"btnLogin", "btnSend", "btnMgrAcount", "btnBrowInfo", "btnEditPwd", "BtnExit"};
+        const QStringList names{"btnLogin",    "btnSend",    "btnMgrAcount",
+                                "btnBrowInfo", "btnEditPwd", "BtnExit"};
         for (int i = 0; i < buttons.size(); ++i) {
             QCOMPARE(buttons[i]->objectName(), names[i]);
             QCOMPARE(buttons[i]->text(), captions[i]);
@@ -167,7 +181,8 @@ private slots:
         QCOMPARE(w->stsClock->width(), 129);
         QCOMPARE(w->stsUser->width(), 120);
         QCOMPARE(w->stsRemain->width(), 180);
-        QVERIFY(w->stsClock->text().startsWith(QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)));
+        QVERIFY(w->stsClock->text().startsWith(
+            QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat)));
 
         // The timer ticks before login, but the refresh does nothing then.
         FakeUi ui;
@@ -258,7 +273,8 @@ private slots:
         w->btnMgrAcount->click();
         w->actInfo->trigger();
         w->btnMgrAcount->click();
-        for (TPageKind k : {TPageKind::Send, TPageKind::AccountMgr, TPageKind::SendDetail, TPageKind::EditPwd}) {
+        for (TPageKind k :
+             {TPageKind::Send, TPageKind::AccountMgr, TPageKind::SendDetail, TPageKind::EditPwd}) {
             QCOMPARE(g_counts[int(k)].created, 1);
             QCOMPARE(g_counts[int(k)].init, 1);
         }
@@ -283,7 +299,8 @@ private slots:
         w->ShowMain();
         w->actEditPwd->trigger();
         w->ApplyLogin(); // neither records nor account page exists yet
-        for (TPageKind k : {TPageKind::Send, TPageKind::AccountMgr, TPageKind::SendDetail, TPageKind::EditPwd})
+        for (TPageKind k :
+             {TPageKind::Send, TPageKind::AccountMgr, TPageKind::SendDetail, TPageKind::EditPwd})
             QCOMPARE(g_counts[int(k)].after, 0);
         w->actAccountMgr->trigger();
         w->actInfo->trigger();
@@ -312,7 +329,8 @@ private slots:
             pressCancel(dlg);
         });
         w->actLogin->trigger();
-        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("该帐户不是合法帐户"), QStringLiteral("用户名或密码无效")}));
+        QCOMPARE(ui.texts(),
+                 (QStringList{QStringLiteral("该帐户不是合法帐户"), QStringLiteral("用户名或密码无效")}));
         QCOMPARE(Para.UserName, QStringLiteral("Alice"));
         QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Alice"));
         QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
@@ -391,7 +409,8 @@ private slots:
     void maximizedRoundTrip()
     {
         FakeUi ui;
-        writeIni(QStringLiteral("[frmMainFormState]\nMaximized=1\nLeft=50\nTop=40\nRight=650\nBottom=440\nSaved=1\n"));
+        writeIni(QStringLiteral(
+            "[frmMainFormState]\nMaximized=1\nLeft=50\nTop=40\nRight=650\nBottom=440\nSaved=1\n"));
         {
             auto w = newWindow();
             w->ShowMain();
@@ -413,8 +432,9 @@ private slots:
     void offScreenCornerMovesToOrigin()
     {
         FakeUi ui;
-        writeIni(QStringLiteral("[frmMainFormState]\nMaximized=0\nLeft=5000\nTop=-3000\nRight=5600\nBottom=-2600\n"
-                                "Saved=1\n"));
+        writeIni(
+            QStringLiteral("[frmMainFormState]\nMaximized=0\nLeft=5000\nTop=-3000\nRight=5600\nBottom=-2600\n"
+                           "Saved=1\n"));
         auto w = newWindow();
         w->ShowMain();
         QCOMPARE(w->frameGeometry().topLeft(), QPoint(0, 0));

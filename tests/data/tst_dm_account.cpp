@@ -11,8 +11,12 @@ namespace {
 // Texts that a careless statement would mangle or misread.
 QStringList oddTexts()
 {
-    return {QStringLiteral("o'brien"),         QStringLiteral("back\\slash"), QStringLiteral("100%_off"),
-            QStringLiteral("\"quoted\" name"),  QStringLiteral("张三"),         QStringLiteral("emoji😀x"),
+    return {QStringLiteral("o'brien"),
+            QStringLiteral("back\\slash"),
+            QStringLiteral("100%_off"),
+            QStringLiteral("\"quoted\" name"),
+            QStringLiteral("张三"),
+            QStringLiteral("emoji😀x"),
             QStringLiteral("a'; drop table x;--")};
 }
 
@@ -24,7 +28,8 @@ class TstDmAccount : public QObject, TDmFixture
 
     QString passwordOf(int id)
     {
-        return server.scalar(QStringLiteral("select password from customers where customerid=?"), {id}).toString();
+        return server.scalar(QStringLiteral("select password from customers where customerid=?"), {id})
+            .toString();
     }
 
 private slots:
@@ -39,14 +44,22 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("password");
         QTest::addColumn<bool>("ok");
-        QTest::newRow("exact") << "alice" << "Secret1" << true;
-        QTest::newRow("name in other case") << "ALICE" << "Secret1" << true;
-        QTest::newRow("password in other case") << "alice" << "secret1" << false;
-        QTest::newRow("password with a trailing blank") << "alice" << "Secret1 " << false;
-        QTest::newRow("password prefix") << "alice" << "Secret" << false;
-        QTest::newRow("empty password") << "alice" << "" << false;
-        QTest::newRow("missing name") << "bob" << "Secret1" << false;
-        QTest::newRow("name pattern is not a pattern") << "al%" << "Secret1" << false;
+        QTest::newRow("exact") << "alice"
+                               << "Secret1" << true;
+        QTest::newRow("name in other case") << "ALICE"
+                                            << "Secret1" << true;
+        QTest::newRow("password in other case") << "alice"
+                                                << "secret1" << false;
+        QTest::newRow("password with a trailing blank") << "alice"
+                                                        << "Secret1 " << false;
+        QTest::newRow("password prefix") << "alice"
+                                         << "Secret" << false;
+        QTest::newRow("empty password") << "alice"
+                                        << "" << false;
+        QTest::newRow("missing name") << "bob"
+                                      << "Secret1" << false;
+        QTest::newRow("name pattern is not a pattern") << "al%"
+                                                       << "Secret1" << false;
     }
     void verifyLogin()
     {
@@ -82,13 +95,20 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("oldPassword");
         QTest::addColumn<bool>("ok");
-        QTest::newRow("exact") << "alice" << "Secret1" << true;
-        QTest::newRow("old password in other case") << "alice" << "SECRET1" << true;
-        QTest::newRow("name in other case") << "Alice" << "secret1" << true;
-        QTest::newRow("wrong old password") << "alice" << "Secret2" << false;
-        QTest::newRow("old password with a blank") << "alice" << " Secret1" << false;
-        QTest::newRow("missing name") << "alicia" << "Secret1" << false;
-        QTest::newRow("name with trailing blank") << "alice " << "Secret1" << false;
+        QTest::newRow("exact") << "alice"
+                               << "Secret1" << true;
+        QTest::newRow("old password in other case") << "alice"
+                                                    << "SECRET1" << true;
+        QTest::newRow("name in other case") << "Alice"
+                                            << "secret1" << true;
+        QTest::newRow("wrong old password") << "alice"
+                                            << "Secret2" << false;
+        QTest::newRow("old password with a blank") << "alice"
+                                                   << " Secret1" << false;
+        QTest::newRow("missing name") << "alicia"
+                                      << "Secret1" << false;
+        QTest::newRow("name with trailing blank") << "alice "
+                                                  << "Secret1" << false;
     }
     void changePassword()
     {
@@ -97,8 +117,12 @@ private slots:
         QFETCH(bool, ok);
         addCustomer({.name = "alice", .password = "Secret1"});
         addCustomer({.name = "bob", .password = "Secret1"});
-        const int alice = server.scalar(QStringLiteral("select customerid from customers where customername='alice'")).toInt();
-        const int bob = server.scalar(QStringLiteral("select customerid from customers where customername='bob'")).toInt();
+        const int alice =
+            server.scalar(QStringLiteral("select customerid from customers where customername='alice'"))
+                .toInt();
+        const int bob =
+            server.scalar(QStringLiteral("select customerid from customers where customername='bob'"))
+                .toInt();
         QCOMPARE(dm->ChangePassword(name, oldPassword, QStringLiteral(" New Pw ")), ok);
         // Stored exactly as passed, no trimming; nobody else touched.
         QCOMPARE(passwordOf(alice), ok ? QStringLiteral(" New Pw ") : QStringLiteral("Secret1"));
@@ -153,7 +177,8 @@ private slots:
             server.exec(QStringLiteral("delete from customers"));
             server.exec(QStringLiteral("alter table customers modify smscount bigint null default 0"));
         });
-        SQL_EXEC(server, QStringLiteral("insert into customers(customername,smscount) values('c',%1)").arg(stored));
+        SQL_EXEC(server,
+                 QStringLiteral("insert into customers(customername,smscount) values('c',%1)").arg(stored));
         FakeUi ui;
         QCOMPARE(dm->GetBalance(QStringLiteral("c")), balance);
         QCOMPARE(dm->GetBalance(QStringLiteral("C")), balance);
@@ -204,7 +229,11 @@ private slots:
         FakeUi ui;
         const QStringList texts = oddTexts();
         for (int i = 0; i < texts.size(); ++i)
-            addCustomer({.name = texts[i], .password = texts[i], .balance = 100 + i, .grade = i, .limitrate = 10 + i});
+            addCustomer({.name = texts[i],
+                         .password = texts[i],
+                         .balance = 100 + i,
+                         .grade = i,
+                         .limitrate = 10 + i});
         addCustomer({.name = "plain", .password = "plain", .balance = 1});
         for (int i = 0; i < texts.size(); ++i) {
             const QString& t = texts[i];
@@ -224,7 +253,8 @@ private slots:
             QVERIFY(dm->VerifyLogin(t, fresh, msg));
         }
         QCOMPARE(server.scalar(QStringLiteral("select count(*) from customers")).toInt(), texts.size() + 1);
-        QCOMPARE(server.scalar(QStringLiteral("select password from customers where customername='plain'")).toString(),
+        QCOMPARE(server.scalar(QStringLiteral("select password from customers where customername='plain'"))
+                     .toString(),
                  QStringLiteral("plain"));
         QCOMPARE(ui.count(), 0);
     }
@@ -274,7 +304,8 @@ private slots:
         QVERIFY(dm->VerifyLogin(QStringLiteral("alice"), QStringLiteral("pw"), msg));
         QCOMPARE(dm->GetBalance(QStringLiteral("alice")), qint64(50));
         boxShown(0);
-        QCOMPARE(server.scalar(QStringLiteral("select password from customers")).toString(), QStringLiteral("pw"));
+        QCOMPARE(server.scalar(QStringLiteral("select password from customers")).toString(),
+                 QStringLiteral("pw"));
     }
 
     void serverGoneAndBack()

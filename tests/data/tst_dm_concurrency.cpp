@@ -14,7 +14,8 @@ namespace {
 
 constexpr int kThreads = 4;
 constexpr int kOpsPerThread = 1000;
-const QStringList kCustomers{QStringLiteral("c0"), QStringLiteral("c1"), QStringLiteral("c2"), QStringLiteral("c3")};
+const QStringList kCustomers{QStringLiteral("c0"), QStringLiteral("c1"), QStringLiteral("c2"),
+                             QStringLiteral("c3")};
 constexpr qint64 kStart = 3000;
 
 struct TWorkerResult
@@ -37,8 +38,9 @@ private slots:
     {
         QVERIFY(server.resetData());
         for (const QString& c : kCustomers)
-            QVERIFY(server.exec(QStringLiteral("insert into customers(customername,password,smscount) values(?,'pw',?)"),
-                                {c, kStart}));
+            QVERIFY(server.exec(
+                QStringLiteral("insert into customers(customername,password,smscount) values(?,'pw',?)"),
+                {c, kStart}));
 
         std::vector<TWorkerResult> results(kThreads);
         std::vector<std::thread> workers;
@@ -77,7 +79,8 @@ private slots:
                             const int from = pick(kCustomers.size());
                             const int to = (from + 1 + pick(kCustomers.size() - 1)) % kCustomers.size();
                             const int amount = pick(161) - 60; // -60..100, 0 included
-                            (dm.Recharge(kCustomers[from], kCustomers[to], amount) ? r.chargedOk : r.chargedRefused)++;
+                            (dm.Recharge(kCustomers[from], kCustomers[to], amount) ? r.chargedOk
+                                                                                   : r.chargedRefused)++;
                         }
                     }
                 }
@@ -101,40 +104,60 @@ private slots:
         // A true result is exactly a stored row; a false one stored nothing.
         QCOMPARE(server.scalar(QStringLiteral("select count(*) from submit")).toInt(), sentOk);
         QCOMPARE(server.scalar(QStringLiteral("select count(*) from charge")).toInt(), chargedOk);
-        QCOMPARE(server.scalar(QStringLiteral("select count(distinct submitid) from submit")).toInt(), sentOk);
+        QCOMPARE(server.scalar(QStringLiteral("select count(distinct submitid) from submit")).toInt(),
+                 sentOk);
 
         // No credit appeared or vanished.
-        const qint64 balances = server.scalar(QStringLiteral("select sum(smscount) from customers")).toLongLong();
-        const qint64 sent = server.scalar(QStringLiteral("select coalesce(sum(phonecount*msgcount),0) from submit")).toLongLong();
+        const qint64 balances =
+            server.scalar(QStringLiteral("select sum(smscount) from customers")).toLongLong();
+        const qint64 sent =
+            server.scalar(QStringLiteral("select coalesce(sum(phonecount*msgcount),0) from submit"))
+                .toLongLong();
         QCOMPARE(balances + sent, kStart * kCustomers.size());
-        QCOMPARE(server.scalar(QStringLiteral("select count(*) from customers where smscount<0 or smscount is null")).toInt(),
-                 0);
+        QCOMPARE(
+            server
+                .scalar(QStringLiteral("select count(*) from customers where smscount<0 or smscount is null"))
+                .toInt(),
+            0);
 
         // Every customer's balance is its start plus what it received, minus what
         // it gave and what it sent.
         for (const QString& c : kCustomers) {
             const qint64 received =
-                server.scalar(QStringLiteral("select coalesce(sum(chargePoint),0) from charge where customername=?"), {c})
+                server
+                    .scalar(QStringLiteral(
+                                "select coalesce(sum(chargePoint),0) from charge where customername=?"),
+                            {c})
                     .toLongLong();
             const qint64 given =
-                server.scalar(QStringLiteral("select coalesce(sum(chargePoint),0) from charge where contributor=?"), {c})
+                server
+                    .scalar(
+                        QStringLiteral("select coalesce(sum(chargePoint),0) from charge where contributor=?"),
+                        {c})
                     .toLongLong();
             const qint64 spent =
-                server.scalar(QStringLiteral("select coalesce(sum(phonecount*msgcount),0) from submit where customername=?"),
-                              {c})
+                server
+                    .scalar(
+                        QStringLiteral(
+                            "select coalesce(sum(phonecount*msgcount),0) from submit where customername=?"),
+                        {c})
                     .toLongLong();
-            const qint64 now = server.scalar(QStringLiteral("select smscount from customers where customername=?"), {c})
-                                   .toLongLong();
+            const qint64 now =
+                server.scalar(QStringLiteral("select smscount from customers where customername=?"), {c})
+                    .toLongLong();
             QCOMPARE(kStart + received - given - spent, now);
         }
         // Each batch row's counts and each charge row's point are sane.
-        QCOMPARE(server.scalar(QStringLiteral("select count(*) from submit where phonecount<1 or phonecount>5 or "
-                                              "msgcount<1 or msgcount>4 or "
-                                              "length(phones)-length(replace(phones,'\\n',''))<>phonecount"))
-                     .toInt(),
-                 0);
-        QCOMPARE(server.scalar(QStringLiteral("select count(*) from charge where customername=contributor or "
-                                              "chargePoint<-60 or chargePoint>100"))
+        QCOMPARE(
+            server
+                .scalar(QStringLiteral("select count(*) from submit where phonecount<1 or phonecount>5 or "
+                                       "msgcount<1 or msgcount>4 or "
+                                       "length(phones)-length(replace(phones,'\\n',''))<>phonecount"))
+                .toInt(),
+            0);
+        QCOMPARE(server
+                     .scalar(QStringLiteral("select count(*) from charge where customername=contributor or "
+                                            "chargePoint<-60 or chargePoint>100"))
                      .toInt(),
                  0);
         // The workload must have succeeded often and pushed balances to their limit.

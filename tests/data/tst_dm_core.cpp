@@ -68,12 +68,18 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("other");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("empty") << "" << "4" << true;
-        QTest::newRow("4") << "4" << "4" << true;
-        QTest::newRow("04") << "04" << "4" << false;
-        QTest::newRow("blank 4") << " 4" << "4" << false;
-        QTest::newRow("latin case") << "abc" << "ABC" << true;
-        QTest::newRow("non-latin not folded") << "ä" << "Ä" << false;
+        QTest::newRow("empty") << ""
+                               << "4" << true;
+        QTest::newRow("4") << "4"
+                           << "4" << true;
+        QTest::newRow("04") << "04"
+                            << "4" << false;
+        QTest::newRow("blank 4") << " 4"
+                                 << "4" << false;
+        QTest::newRow("latin case") << "abc"
+                                    << "ABC" << true;
+        QTest::newRow("non-latin not folded") << "ä"
+                                              << "Ä" << false;
     }
     void sameTextOrEmpty()
     {
@@ -143,9 +149,9 @@ private slots:
         QVERIFY(err.isValid());
         QCOMPARE(err.nativeErrorCode(), QStringLiteral("1146"));
         QVERIFY(!dm->TryExecuteSql(QStringLiteral("update nosuchtable set a=1")));
-        QVERIFY(dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values(:name,:Value)"),
-                                  {{QStringLiteral("NAME"), QStringLiteral("n")},
-                                   {QStringLiteral("value"), QStringLiteral("v")}}));
+        QVERIFY(dm->TryExecuteSql(
+            QStringLiteral("insert into sysPara(name,value) values(:name,:Value)"),
+            {{QStringLiteral("NAME"), QStringLiteral("n")}, {QStringLiteral("value"), QStringLiteral("v")}}));
         QCOMPARE(server.scalar(QStringLiteral("select value from sysPara where name='n'")).toString(),
                  QStringLiteral("v"));
         QCOMPARE(ui.count(), 0);
@@ -163,8 +169,9 @@ private slots:
         QVERIFY(!dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('b','2')")));
         QVERIFY(!dm->IsConnected());
         QVERIFY(dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('c','3')")));
-        QCOMPARE(server.scalar(QStringLiteral("select group_concat(name order by id) from sysPara")).toString(),
-                 QStringLiteral("a,c"));
+        QCOMPARE(
+            server.scalar(QStringLiteral("select group_concat(name order by id) from sysPara")).toString(),
+            QStringLiteral("a,c"));
         // Nothing listening: the statement fails, and only EnsureConnected shows a box.
         dm->Close();
         dm->SetServer(server.host(), deadPort());
@@ -206,8 +213,9 @@ private slots:
         QVERIFY(dm2.GetServerTime(now));
         const QDateTime serverWall(now.date(), now.time(), Qt::UTC);
         const QDateTime expected = QDateTime::currentDateTimeUtc().addSecs(7 * 3600 + 13 * 60);
-        QVERIFY2(qAbs(serverWall.secsTo(expected)) < 60,
-                 qPrintable(now.toString(Qt::ISODate) + QStringLiteral(" vs ") + expected.toString(Qt::ISODate)));
+        QVERIFY2(
+            qAbs(serverWall.secsTo(expected)) < 60,
+            qPrintable(now.toString(Qt::ISODate) + QStringLiteral(" vs ") + expected.toString(Qt::ISODate)));
         other.stop();
         QSqlError err;
         QVERIFY(!dm2.GetServerTime(now, &err));
@@ -235,8 +243,7 @@ private slots:
         dm->LoadSystemParameters(Para);
         QCOMPARE(Para.DefaultLimitRate, 85.5);
         QCOMPARE(Para.ServerVersion, QStringLiteral("1.1,1.2")); // the last row wins
-        QCOMPARE(Para.VersionMessage,
-                 QStringLiteral("当前程序版本【1.2】已不再使用，请联系客服获取新版本"));
+        QCOMPARE(Para.VersionMessage, QStringLiteral("当前程序版本【1.2】已不再使用，请联系客服获取新版本"));
         QCOMPARE(Para.Notice, QStringLiteral("通知 😀"));
         QCOMPARE(Para.BookingNotice, QString()); // NULL reads as empty text
 
@@ -285,8 +292,8 @@ private slots:
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
         QString err;
-        QVERIFY2(server.exec(QStringLiteral("insert into sysPara(name,value) values('defaultlimitrate',?)"), {value},
-                             &err),
+        QVERIFY2(server.exec(QStringLiteral("insert into sysPara(name,value) values('defaultlimitrate',?)"),
+                             {value}, &err),
                  qPrintable(err));
         Para.DefaultLimitRate = 1;
         dm->LoadSystemParameters(Para);

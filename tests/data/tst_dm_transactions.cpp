@@ -43,8 +43,9 @@ private slots:
         addCustomer({.name = "bob", .balance = 100});
         // The server's default for appointtime must be what an immediate batch gets.
         SQL_EXEC(server, "alter table submit alter appointtime set default '2001-02-03 04:05:06'");
-        auto restore = qScopeGuard(
-            [&] { server.exec(QStringLiteral("alter table submit alter appointtime set default current_timestamp")); });
+        auto restore = qScopeGuard([&] {
+            server.exec(QStringLiteral("alter table submit alter appointtime set default current_timestamp"));
+        });
         const TSmsRec b = batch(QStringLiteral("ALICE"), 3, 2);
         QVERIFY(dm->SubmitBatch(b));
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 94LL);
@@ -134,9 +135,13 @@ private slots:
         b.Content = QString();
         QVERIFY(dm->SubmitBatch(b));
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 98LL);
-        QCOMPARE(server.scalar(QStringLiteral("select count(*) from submit where testPhones='' and content=''")).toInt(), 1);
+        QCOMPARE(
+            server.scalar(QStringLiteral("select count(*) from submit where testPhones='' and content=''"))
+                .toInt(),
+            1);
         QVERIFY(dm->ChangePassword(QStringLiteral("alice"), QStringLiteral("pw"), QString()));
-        QCOMPARE(server.scalar(QStringLiteral("select count(*) from customers where password=''")).toInt(), 1);
+        QCOMPARE(server.scalar(QStringLiteral("select count(*) from customers where password=''")).toInt(),
+                 1);
     }
 
     void missingCustomerStoresNothing()
@@ -149,7 +154,8 @@ private slots:
     void badAppointTime()
     {
         addCustomer({.name = "alice", .balance = 100});
-        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1, QStringLiteral("2031-13-40 25:00:00"))));
+        QVERIFY(
+            !dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1, QStringLiteral("2031-13-40 25:00:00"))));
         QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1, QStringLiteral("tomorrow"))));
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
         QCOMPARE(rows("submit"), 0);
@@ -159,7 +165,8 @@ private slots:
     {
         addCustomer({.name = "alice", .balance = 100});
         SQL_EXEC(server, "rename table submit to submit_away");
-        auto restore = qScopeGuard([&] { server.exec(QStringLiteral("rename table submit_away to submit")); });
+        auto restore =
+            qScopeGuard([&] { server.exec(QStringLiteral("rename table submit_away to submit")); });
         FakeUi ui;
         QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
@@ -188,8 +195,9 @@ private slots:
 
     void oddTextsStoredExactly()
     {
-        const QStringList names{QStringLiteral("o'brien"), QStringLiteral("back\\slash"), QStringLiteral("100%_off"),
-                                QStringLiteral("张三"), QStringLiteral("emoji😀x")};
+        const QStringList names{QStringLiteral("o'brien"), QStringLiteral("back\\slash"),
+                                QStringLiteral("100%_off"), QStringLiteral("张三"),
+                                QStringLiteral("emoji😀x")};
         for (const QString& n : names)
             addCustomer({.name = n, .balance = 1000});
         addCustomer({.name = "100", .balance = 1000}); // what a pattern "100%" would also hit
@@ -201,15 +209,23 @@ private slots:
             QVERIFY2(dm->SubmitBatch(b), qPrintable(n));
             ++expectRows;
             QCOMPARE(balanceOf(n).toLongLong(), 998LL);
-            QCOMPARE(server.scalar(QStringLiteral("select content from submit where submitid=(select max(submitid) from submit)"))
+            QCOMPARE(server
+                         .scalar(QStringLiteral(
+                             "select content from submit where submitid=(select max(submitid) from submit)"))
                          .toString(),
                      b.Content);
-            QCOMPARE(server.scalar(QStringLiteral("select testPhones from submit where submitid=(select max(submitid) from submit)"))
-                         .toString(),
-                     b.TestPhonesText);
-            QCOMPARE(server.scalar(QStringLiteral("select customername from submit where submitid=(select max(submitid) from submit)"))
-                         .toString(),
-                     n);
+            QCOMPARE(
+                server
+                    .scalar(QStringLiteral(
+                        "select testPhones from submit where submitid=(select max(submitid) from submit)"))
+                    .toString(),
+                b.TestPhonesText);
+            QCOMPARE(
+                server
+                    .scalar(QStringLiteral(
+                        "select customername from submit where submitid=(select max(submitid) from submit)"))
+                    .toString(),
+                n);
         }
         QCOMPARE(rows("submit"), expectRows);
         QCOMPARE(balanceOf(QStringLiteral("100")).toLongLong(), 1000LL);
@@ -220,9 +236,10 @@ private slots:
         QCOMPARE(balanceOf(names[3]).toLongLong(), 1005LL);
         QCOMPARE(balanceOf(names[4]).toLongLong(), 1001LL);
         QCOMPARE(balanceOf(names[1]).toLongLong(), 995LL);
-        QCOMPARE(server.scalar(QStringLiteral("select contributor from charge where customername=?"), {names[3]})
-                     .toString(),
-                 names[0]);
+        QCOMPARE(
+            server.scalar(QStringLiteral("select contributor from charge where customername=?"), {names[3]})
+                .toString(),
+            names[0]);
     }
 
     // --- Recharge ---
@@ -243,9 +260,10 @@ private slots:
         QTest::newRow("to a NULL balance") << qint64(200) << QVariant() << 50 << true;
         QTest::newRow("take back from a NULL balance") << qint64(200) << QVariant() << -1 << false;
         QTest::newRow("to a balance above 32 bits") << qint64(200) << QVariant(3000000000LL) << 50 << true;
-        QTest::newRow("least amount") << qint64(200) << QVariant(30) << std::numeric_limits<int>::min() << false;
-        QTest::newRow("greatest amount") << qint64(3000000000LL) << QVariant(30) << std::numeric_limits<int>::max()
-                                         << true;
+        QTest::newRow("least amount")
+            << qint64(200) << QVariant(30) << std::numeric_limits<int>::min() << false;
+        QTest::newRow("greatest amount")
+            << qint64(3000000000LL) << QVariant(30) << std::numeric_limits<int>::max() << true;
     }
     void recharge()
     {
@@ -271,8 +289,9 @@ private slots:
             QVERIFY(!taker.isNull());
             QCOMPARE(taker.toLongLong(), takerStart.toLongLong() + amount);
             QSqlQuery q(server.admin());
-            QVERIFY(q.exec(QStringLiteral("select customername,remainWhenCharge,chargePoint,contributor,chargeTime,now() "
-                                          "from charge")));
+            QVERIFY(q.exec(QStringLiteral(
+                "select customername,remainWhenCharge,chargePoint,contributor,chargeTime,now() "
+                "from charge")));
             QVERIFY(q.next());
             QCOMPARE(q.value(0).toString(), QStringLiteral("child"));
             QCOMPARE(q.value(1).toLongLong(), takerStart.toLongLong());
@@ -304,7 +323,8 @@ private slots:
         addCustomer({.name = "parent", .balance = 100});
         addCustomer({.name = "child", .balance = 10});
         SQL_EXEC(server, "rename table charge to charge_away");
-        auto restore = qScopeGuard([&] { server.exec(QStringLiteral("rename table charge_away to charge")); });
+        auto restore =
+            qScopeGuard([&] { server.exec(QStringLiteral("rename table charge_away to charge")); });
         QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 5));
         QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
         QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), 10LL);
@@ -368,7 +388,8 @@ private slots:
             QVERIFY(l.exec(QStringLiteral("lock tables submit write")));
             std::thread killer([&] {
                 QThread::msleep(500);
-                QSqlDatabase k = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("killer"));
+                QSqlDatabase k =
+                    QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("killer"));
                 k.setHostName(server.host());
                 k.setPort(server.port());
                 k.setUserName(QStringLiteral("root"));

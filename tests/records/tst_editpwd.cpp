@@ -21,7 +21,8 @@ class TstEditPwd : public QObject
 
     QString storedPassword(const QString& name = QStringLiteral("alice"))
     {
-        return server.scalar(QStringLiteral("select password from customers where customername=?"), {name}).toString();
+        return server.scalar(QStringLiteral("select password from customers where customername=?"), {name})
+            .toString();
     }
     void fill(const QString& oldPwd, const QString& newPwd, const QString& confirm)
     {
@@ -81,7 +82,8 @@ private slots:
             QVERIFY2(e, name);
             QCOMPARE(e->echoMode(), QLineEdit::Password);
             // Every typed character shows as "*".
-            QCOMPARE(QChar(e->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, e)), QLatin1Char('*'));
+            QCOMPARE(QChar(e->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, e)),
+                     QLatin1Char('*'));
             QVERIFY(e->text().isEmpty());
         }
         QCOMPARE(page->findChild<QPushButton*>(QStringLiteral("btnOK"))->text(), QStringLiteral("确定"));

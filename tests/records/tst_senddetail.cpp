@@ -30,12 +30,14 @@ class TstSendDetail : public QObject
     std::unique_ptr<TsendDetailFrm> page;
 
     // One batch of customer name submitted at time ("yyyy-MM-dd hh:mm:ss").
-    void addBatch(int id, const QString& name, const QString& time, const QString& content = QStringLiteral("内容"))
+    void addBatch(int id, const QString& name, const QString& time,
+                  const QString& content = QStringLiteral("内容"))
     {
         QString err;
-        QVERIFY2(server.exec(QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
-                                            "submittime,phonecount,msgcount) values(?,'13800000000\n','',?,?,?,1,1)"),
-                             {id, content, name, time}, &err),
+        QVERIFY2(server.exec(
+                     QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                    "submittime,phonecount,msgcount) values(?,'13800000000\n','',?,?,?,1,1)"),
+                     {id, content, name, time}, &err),
                  qPrintable(err));
     }
     QTableView* grid() const { return page->dgChargeDetail; }
@@ -65,12 +67,13 @@ class TstSendDetail : public QObject
     // n batches of name, one a second from 2024-03-10 00:00:01, ids from firstId on.
     void addBatches(const QString& name, int firstId, int n)
     {
-        SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
-                                        "submittime,phonecount,msgcount) select %1+seq,'','',concat('%2 ',seq),"
-                                        "'%2','2024-03-10 00:00:00' + interval seq second,1,1 from seq_1_to_%3")
-                             .arg(firstId - 1)
-                             .arg(name)
-                             .arg(n));
+        SQL_EXEC(server,
+                 QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
+                                "submittime,phonecount,msgcount) select %1+seq,'','',concat('%2 ',seq),"
+                                "'%2','2024-03-10 00:00:00' + interval seq second,1,1 from seq_1_to_%3")
+                     .arg(firstId - 1)
+                     .arg(name)
+                     .arg(n));
     }
     // Customer names shown by the grid, every row read (dropped packets read again).
     QSet<QString> shownNames() const
@@ -110,12 +113,15 @@ private slots:
 
     void layoutAndInitialState()
     {
-        QCOMPARE(page->findChild<QToolButton*>(QStringLiteral("btnChargeDetail"))->text(), QStringLiteral("发送记录明细"));
-        QCOMPARE(page->findChild<QToolButton*>(QStringLiteral("btnFilter"))->text(), QStringLiteral("按时间过滤"));
+        QCOMPARE(page->findChild<QToolButton*>(QStringLiteral("btnChargeDetail"))->text(),
+                 QStringLiteral("发送记录明细"));
+        QCOMPARE(page->findChild<QToolButton*>(QStringLiteral("btnFilter"))->text(),
+                 QStringLiteral("按时间过滤"));
         QVERIFY(!page->btnChargeDetail->icon().isNull());
         QVERIFY(!page->btnFilter->icon().isNull());
         QCOMPARE(page->findChild<QLabel*>(QStringLiteral("Label10"))->text(), QStringLiteral("    到   "));
-        QCOMPARE(page->findChild<QCheckBox*>(QStringLiteral("chkFilterByTime"))->text(), QStringLiteral("按时间段过滤"));
+        QCOMPARE(page->findChild<QCheckBox*>(QStringLiteral("chkFilterByTime"))->text(),
+                 QStringLiteral("按时间段过滤"));
         QVERIFY(!page->chkFilterByTime->isVisible());
         QVERIFY(!page->chkFilterByTime->isChecked());
         QCOMPARE(page->findChild<QLabel*>(QStringLiteral("lblRecCnt"))->text(), QStringLiteral("记录条数"));
@@ -127,8 +133,9 @@ private slots:
         QTableView* g = page->findChild<QTableView*>(QStringLiteral("dgChargeDetail"));
         QVERIFY(g);
         QCOMPARE(g->editTriggers(), QAbstractItemView::NoEditTriggers);
-        const QStringList captions{QStringLiteral("流水号"),   QStringLiteral("账号"),     QStringLiteral("提交时间"),
-                                   QStringLiteral("号码个数"), QStringLiteral("信息条数"), QStringLiteral("发送内容")};
+        const QStringList captions{QStringLiteral("流水号"),   QStringLiteral("账号"),
+                                   QStringLiteral("提交时间"), QStringLiteral("号码个数"),
+                                   QStringLiteral("信息条数"), QStringLiteral("发送内容")};
         QCOMPARE(g->model()->columnCount(), 6);
         for (int c = 0; c < 6; ++c)
             QCOMPARE(g->model()->headerData(c, Qt::Horizontal).toString(), captions.at(c));
@@ -156,9 +163,11 @@ private slots:
     void listsOnlyTheCustomersBatches()
     {
         QFETCH(QString, loginName);
-        addBatch(11, QStringLiteral("alice"), QStringLiteral("2024-03-10 10:00:00"), QStringLiteral("第一批"));
+        addBatch(11, QStringLiteral("alice"), QStringLiteral("2024-03-10 10:00:00"),
+                 QStringLiteral("第一批"));
         addBatch(12, QStringLiteral("bob"), QStringLiteral("2024-03-10 10:30:00"));
-        addBatch(13, QStringLiteral("Alice"), QStringLiteral("2024-03-11 09:00:00"), QStringLiteral("第二批"));
+        addBatch(13, QStringLiteral("Alice"), QStringLiteral("2024-03-11 09:00:00"),
+                 QStringLiteral("第二批"));
         addBatch(14, QStringLiteral("alice2"), QStringLiteral("2024-03-11 09:30:00"));
         addBatch(15, QStringLiteral("ali"), QStringLiteral("2024-03-11 09:40:00"));
         Para.UserName = loginName;
@@ -272,8 +281,9 @@ private slots:
     {
         addBatches(QStringLiteral("alice"), 1, 3);
         QStringList labelAtReset;
-        connect(model(), &QAbstractItemModel::modelReset, this,
-                [&] { labelAtReset << page->lblRecCnt->text() + QLatin1Char('/') + QString::number(model()->rowCount()); });
+        connect(model(), &QAbstractItemModel::modelReset, this, [&] {
+            labelAtReset << page->lblRecCnt->text() + QLatin1Char('/') + QString::number(model()->rowCount());
+        });
         page->btnChargeDetail->click();
         // Emptied first (label as before), then the rows come after the new count.
         QVERIFY(labelAtReset.size() >= 2);
@@ -394,11 +404,12 @@ private slots:
 
         // A later packet starts reading the index at its row, not at the customer's first one.
         QSqlQuery q(server.admin());
-        QVERIFY(q.prepare(QStringLiteral("explain ") +
-                          TSendRecordModel::PacketSql(
-                              QStringLiteral("select submitid,content,customerName,submittime,phonecount,msgcount "
-                                             "from  submit where customerName=:customerName"),
-                              false)));
+        QVERIFY(q.prepare(
+            QStringLiteral("explain ") +
+            TSendRecordModel::PacketSql(
+                QStringLiteral("select submitid,content,customerName,submittime,phonecount,msgcount "
+                               "from  submit where customerName=:customerName"),
+                false)));
         q.bindValue(QStringLiteral(":customerName"), QStringLiteral("alice"));
         q.bindValue(QStringLiteral(":pagetime"), QDateTime(QDate(2024, 3, 10), QTime(0, 10, 0)));
         q.bindValue(QStringLiteral(":pagetime2"), QDateTime(QDate(2024, 3, 10), QTime(0, 10, 0)));
@@ -463,7 +474,8 @@ private slots:
         page->btnChargeDetail->click();
         const int before = model()->rowCount();
         QCOMPARE(before, TSendRecordModel::PacketRows);
-        page->resize(900, 40 * TSendRecordModel::PacketRows * grid()->verticalHeader()->defaultSectionSize() / 10);
+        page->resize(900,
+                     40 * TSendRecordModel::PacketRows * grid()->verticalHeader()->defaultSectionSize() / 10);
         QTRY_VERIFY(model()->rowCount() > before);
         // The rows loaded now fill the viewport: the last one lies below its bottom edge.
         QTRY_VERIFY(grid()->rowViewportPosition(model()->rowCount() - 1) + 1 > grid()->viewport()->height() ||
@@ -545,10 +557,10 @@ private slots:
         QTest::addColumn<QByteArray>("zone");
         QTest::addColumn<QString>("from");
         QTest::addColumn<QDate>("day");
-        QTest::newRow("hour skipped at 02:00") << QByteArray("America/New_York")
-                                                << QStringLiteral("2024-03-10 01:50:00") << QDate(2024, 3, 10);
-        QTest::newRow("midnight skipped") << QByteArray("America/Santiago") << QStringLiteral("2024-09-07 23:50:00")
-                                          << QDate(2024, 9, 8);
+        QTest::newRow("hour skipped at 02:00")
+            << QByteArray("America/New_York") << QStringLiteral("2024-03-10 01:50:00") << QDate(2024, 3, 10);
+        QTest::newRow("midnight skipped")
+            << QByteArray("America/Santiago") << QStringLiteral("2024-09-07 23:50:00") << QDate(2024, 9, 8);
     }
     void timesTheLocalZoneSkips()
     {
@@ -588,10 +600,12 @@ private slots:
         QCOMPARE(model()->rowCount(), 450);
         for (int r = 0; r < 450; r += 37) {
             const QString shown = model()->index(r, TSendRecordModel::colSubmitTime).data().toString();
-            const QString stored = server.scalar(QStringLiteral("select date_format(submittime,'%Y-%m-%d %H:%i:%s') "
-                                                               "from submit where submitid=?"),
-                                                 {r + 1})
-                                       .toString();
+            const QString stored =
+                server
+                    .scalar(QStringLiteral("select date_format(submittime,'%Y-%m-%d %H:%i:%s') "
+                                           "from submit where submitid=?"),
+                            {r + 1})
+                    .toString();
             QCOMPARE(shown, stored);
         }
 

@@ -84,11 +84,16 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("count");
         QTest::newRow("empty") << QString() << "0";
-        QTest::newRow("one") << "138" << "1";
-        QTest::newRow("final break") << "138\n" << "1";
-        QTest::newRow("blank in middle") << "138\n\n139" << "3";
-        QTest::newRow("lone break") << "\n" << "1";
-        QTest::newRow("two breaks") << "138\n139\n\n" << "3";
+        QTest::newRow("one") << "138"
+                             << "1";
+        QTest::newRow("final break") << "138\n"
+                                     << "1";
+        QTest::newRow("blank in middle") << "138\n\n139"
+                                         << "3";
+        QTest::newRow("lone break") << "\n"
+                                    << "1";
+        QTest::newRow("two breaks") << "138\n139\n\n"
+                                    << "3";
     }
     void lineCount()
     {
@@ -108,7 +113,8 @@ private slots:
         dlg.btnOK->click();
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QVERIFY(dlg.PhoneList());
-        QCOMPARE(*dlg.PhoneList(), (QStringList{QStringLiteral("  138 "), QStringLiteral("139"), QStringLiteral("139")}));
+        QCOMPARE(*dlg.PhoneList(),
+                 (QStringList{QStringLiteral("  138 "), QStringLiteral("139"), QStringLiteral("139")}));
     }
 
     void modeCaption()

@@ -151,7 +151,9 @@ private slots:
         QTest::newRow("spaces kept") << QByteArray(" 138\t\n") << S({" 138\t"});
         QTest::newRow("empty file") << QByteArray() << QStringList();
         QTest::newRow("CR LF pair twice") << QByteArray("1\r\n\r\n2") << S({"1", "2"});
-        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF" "138\xE5\xBC\xA0\n139") << S({"138张", "139"});
+        QTest::newRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF"
+                                                      "138\xE5\xBC\xA0\n139")
+                                        << S({"138张", "139"});
         QTest::newRow("UTF-8") << QByteArray("\xE5\xBC\xA0\xE4\xB8\x89 138\n") << S({"张三 138"});
         QTest::newRow("GB18030") << QByteArray("\xD5\xC5\xC8\xFD 138\r\n139\r\n") << S({"张三 138", "139"});
     }
@@ -280,7 +282,8 @@ private slots:
             QCOMPARE(listed(), kept);
             QCOMPARE(Para.Phones, phones);
             QCOMPARE(Para.TestPhones, tests);
-            QCOMPARE(page->PhoneModel()->text(), kept.isEmpty() ? QString() : kept.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+            QCOMPARE(page->PhoneModel()->text(),
+                     kept.isEmpty() ? QString() : kept.join(QLatin1Char('\n')) + QLatin1Char('\n'));
         }
     }
 
@@ -325,8 +328,8 @@ private slots:
 
         // A mouse drag from one column into the next selects the lines between, in list order.
         QTest::mousePress(v->viewport(), Qt::LeftButton, {}, at(a));
-        QMouseEvent move(QEvent::MouseMove, at(b), v->viewport()->mapToGlobal(at(b)), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
+        QMouseEvent move(QEvent::MouseMove, at(b), v->viewport()->mapToGlobal(at(b)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(v->viewport(), &move);
         QTest::mouseRelease(v->viewport(), Qt::LeftButton, {}, at(b));
         QCOMPARE(v->selectedRanges(), (Ranges{{5, r + 2}}));
@@ -334,7 +337,8 @@ private slots:
         // Ctrl adds, Shift+Ctrl adds a run.
         QTest::mouseClick(v->viewport(), Qt::LeftButton, {}, at(1));
         QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::ControlModifier, at(r + 4));
-        QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier, at(2 * r + 1));
+        QTest::mouseClick(v->viewport(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier,
+                          at(2 * r + 1));
         QCOMPARE(v->selectedRanges(), (Ranges{{1, 1}, {r + 4, 2 * r + 1}}));
     }
 
@@ -451,13 +455,13 @@ private slots:
         QVERIFY(bar->maximum() > 0);
         QCOMPARE(bar->value(), 0);
         const QPoint p = v->viewport()->rect().center();
-        QWheelEvent down(p, v->viewport()->mapToGlobal(p), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
-                         Qt::NoScrollPhase, false);
+        QWheelEvent down(p, v->viewport()->mapToGlobal(p), QPoint(), QPoint(0, -120), Qt::NoButton,
+                         Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(v->viewport(), &down);
         QVERIFY(bar->value() > 0);
         const int after = bar->value();
-        QWheelEvent up(p, v->viewport()->mapToGlobal(p), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
-                       Qt::NoScrollPhase, false);
+        QWheelEvent up(p, v->viewport()->mapToGlobal(p), QPoint(), QPoint(0, 120), Qt::NoButton,
+                       Qt::NoModifier, Qt::NoScrollPhase, false);
         QApplication::sendEvent(v->viewport(), &up);
         QVERIFY(bar->value() < after);
     }
@@ -497,7 +501,8 @@ private slots:
 
     void columnsFollowWidth()
     {
-        const int sample = page->lstPhone->fontMetrics().horizontalAdvance(QStringLiteral("13600000000        "));
+        const int sample =
+            page->lstPhone->fontMetrics().horizontalAdvance(QStringLiteral("13600000000        "));
         QVERIFY(sample > 0);
         page->resize(1400, 600);
         page->lstPhone->setMaximumWidth(sample / 2);
@@ -519,7 +524,8 @@ private slots:
         handEnter(many);
         TPhoneListView* v = page->lstPhone;
         const int r = v->rowsPerColumn();
-        QCOMPARE(v->visualRect(v->model()->index(1, 0)).top(), v->visualRect(v->model()->index(0, 0)).bottom() + 1);
+        QCOMPARE(v->visualRect(v->model()->index(1, 0)).top(),
+                 v->visualRect(v->model()->index(0, 0)).bottom() + 1);
         QCOMPARE(v->visualRect(v->model()->index(r, 0)).left(), v->columnWidth());
         QVERIFY(v->horizontalScrollBar()->maximum() > 0);
         v->scrollTo(v->model()->index(4999, 0));

@@ -13,11 +13,11 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QSqlQuery>
-#include <QTimer>
 #include <QPushButton>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimeEdit>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -42,17 +42,28 @@ class TstSendMessage : public QObject
     std::unique_ptr<TSendFrm> page;
     CountingHost host;
 
-    qint64 balance() { return server.scalar(QStringLiteral("select smscount from customers where customername='alice'")).toLongLong(); }
+    qint64 balance()
+    {
+        return server.scalar(QStringLiteral("select smscount from customers where customername='alice'"))
+            .toLongLong();
+    }
     qint64 submits() { return server.scalar(QStringLiteral("select count(*) from submit")).toLongLong(); }
     void setBalance(qint64 b)
     {
-        SQL_EXEC(server, QStringLiteral("update customers set smscount=%1 where customername='alice'").arg(b));
+        SQL_EXEC(server,
+                 QStringLiteral("update customers set smscount=%1 where customername='alice'").arg(b));
     }
     // A test number, a hand-entered one and an imported one.
     void threeNumbers()
     {
-        page->inputPhones = [](QStringList*& l) { *l = QStringList{QStringLiteral("13900000002")}; return true; };
-        page->inputTestPhones = [](QStringList*& l) { *l = QStringList{QStringLiteral("13900000001")}; return true; };
+        page->inputPhones = [](QStringList*& l) {
+            *l = QStringList{QStringLiteral("13900000002")};
+            return true;
+        };
+        page->inputTestPhones = [](QStringList*& l) {
+            *l = QStringList{QStringLiteral("13900000001")};
+            return true;
+        };
         const QString path = dir.filePath(QStringLiteral("n.txt"));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -83,7 +94,9 @@ private slots:
     {
         QVERIFY(server.start());
         QVERIFY(server.resetData());
-        SQL_EXEC(server, QStringLiteral("insert into customers(customername,password,smscount) values('alice','pw',1000)"));
+        SQL_EXEC(server,
+                 QStringLiteral(
+                     "insert into customers(customername,password,smscount) values('alice','pw',1000)"));
         dm = std::make_unique<TDM>();
         dm->SetServer(server.host(), server.port());
         DM = dm.get();
@@ -129,11 +142,15 @@ private slots:
         QTest::newRow("empty") << QString() << "0" << 0;
         QTest::newRow("70 Chinese") << QString(70, QChar(u'中')) << "70" << 1;
         QTest::newRow("70 Latin") << QString(70, QLatin1Char('a')) << "70" << 1;
-        QTest::newRow("71") << QString(71, QChar(u'中')) << (QStringLiteral("71") + more + QStringLiteral("2条发送.")) << 2;
-        QTest::newRow("140") << QString(140, QLatin1Char('x')) << (QStringLiteral("140") + more + QStringLiteral("2条发送.")) << 2;
-        QTest::newRow("141") << QString(141, QLatin1Char('x')) << (QStringLiteral("141") + more + QStringLiteral("3条发送.")) << 3;
-        QTest::newRow("two lines of 35") << QString(35, QChar(u'中')) + QLatin1Char('\n') + QString(35, QLatin1Char('b'))
-                                         << (QStringLiteral("71") + more + QStringLiteral("2条发送.")) << 2;
+        QTest::newRow("71") << QString(71, QChar(u'中'))
+                            << (QStringLiteral("71") + more + QStringLiteral("2条发送.")) << 2;
+        QTest::newRow("140") << QString(140, QLatin1Char('x'))
+                             << (QStringLiteral("140") + more + QStringLiteral("2条发送.")) << 2;
+        QTest::newRow("141") << QString(141, QLatin1Char('x'))
+                             << (QStringLiteral("141") + more + QStringLiteral("3条发送.")) << 3;
+        QTest::newRow("two lines of 35")
+            << QString(35, QChar(u'中')) + QLatin1Char('\n') + QString(35, QLatin1Char('b'))
+            << (QStringLiteral("71") + more + QStringLiteral("2条发送.")) << 2;
         QTest::newRow("lone line break") << QStringLiteral("\n") << "1" << 1;
         QTest::newRow("spaces count") << QStringLiteral("  a  ") << "5" << 1;
     }
@@ -184,7 +201,8 @@ private slots:
         QTest::newRow("not logged in first") << false << false << QString() << "数据库未连接，提交失败";
         QTest::newRow("numbers before message") << true << false << QString() << "接收号码不能为空";
         QTest::newRow("message empty") << true << true << QString() << "发送内容不能为空";
-        QTest::newRow("balance") << true << true << QString(70 * 400, QLatin1Char('x')) << "账户余额不足，请充值后再发送";
+        QTest::newRow("balance") << true << true << QString(70 * 400, QLatin1Char('x'))
+                                 << "账户余额不足，请充值后再发送";
     }
     void refusalOrder()
     {
@@ -259,8 +277,9 @@ private slots:
         QCOMPARE(balance(), 1000 - 6);
         QCOMPARE(submits(), 1);
         QSqlQuery q(server.admin());
-        QVERIFY(q.exec(QStringLiteral("select phones,testPhones,content,phonecount,msgcount,submittime,customername "
-                                      "from submit")));
+        QVERIFY(q.exec(
+            QStringLiteral("select phones,testPhones,content,phonecount,msgcount,submittime,customername "
+                           "from submit")));
         QVERIFY(q.next());
         QCOMPARE(q.value(0).toString(), QStringLiteral("13900000003\n13900000001\n13900000002\n"));
         QCOMPARE(q.value(1).toString(), QStringLiteral("13900000001\n13900000002\n"));
@@ -288,8 +307,10 @@ private slots:
         page->edtTime->setTime(QTime(8, 30, 0));
         page->btnBookingSend->click();
         QCOMPARE(ui->last().text, QStringLiteral("信息提交成功"));
-        QCOMPARE(server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit")).toString(),
-                 QStringLiteral("2011-03-05 08:30:00"));
+        QCOMPARE(
+            server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit"))
+                .toString(),
+            QStringLiteral("2011-03-05 08:30:00"));
         QCOMPARE(balance(), 1000 - 3);
     }
 
@@ -305,12 +326,18 @@ private slots:
         page->btnBookingSend->click();
         QLocale::setDefault(old);
         QCOMPARE(ui->last().text, QStringLiteral("信息提交成功"));
-        QCOMPARE(server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit")).toString(),
-                 QStringLiteral("2011-12-31 20:05:09"));
+        QCOMPARE(
+            server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit"))
+                .toString(),
+            QStringLiteral("2011-12-31 20:05:09"));
         // An immediate send does not take the booking fields' time.
         page->btnSend->click();
         QCOMPARE(submits(), 2);
-        QCOMPARE(server.scalar(QStringLiteral("select count(*) from submit where appointtime='2011-12-31 20:05:09'")).toInt(), 1);
+        QCOMPARE(
+            server
+                .scalar(QStringLiteral("select count(*) from submit where appointtime='2011-12-31 20:05:09'"))
+                .toInt(),
+            1);
     }
 
     // The result box comes while the page is still submitting; no list or send
@@ -319,7 +346,10 @@ private slots:
     {
         threeNumbers();
         page->EdtMessage->setPlainText(QStringLiteral("hello"));
-        page->inputPhones = [](QStringList*& l) { *l = QStringList{QStringLiteral("15000000000")}; return true; };
+        page->inputPhones = [](QStringList*& l) {
+            *l = QStringList{QStringLiteral("15000000000")};
+            return true;
+        };
         bool submitting = false;
         ui->onMessage = [&](const TUiMessage& m) {
             if (m.text != QStringLiteral("信息提交成功"))

@@ -1,8 +1,14 @@
 #include "tests/support/FakeUi.h"
 
-FakeUi::FakeUi() { prev_ = SetUiSeam(this); }
+FakeUi::FakeUi()
+{
+    prev_ = SetUiSeam(this);
+}
 
-FakeUi::~FakeUi() { SetUiSeam(prev_); }
+FakeUi::~FakeUi()
+{
+    SetUiSeam(prev_);
+}
 
 TMsgResult FakeUi::message(const TUiMessage& m)
 {

@@ -24,11 +24,11 @@ public:
     QStringList texts() const;
     TUiMessage last() const { return shown.isEmpty() ? TUiMessage{} : shown.last(); }
 
-    QList<TUiMessage> shown;          // every message, in order
-    QList<TMsgResult> answers;        // next answers, one used per message
-    TMsgResult questionAnswer = TMsgResult::Yes; // for Yes/No questions when answers is empty
-    QStringList files;                // next file-open results ("" = cancelled)
-    QStringList filters;              // filters the file-open dialog was given
+    QList<TUiMessage> shown;                          // every message, in order
+    QList<TMsgResult> answers;                        // next answers, one used per message
+    TMsgResult questionAnswer = TMsgResult::Yes;      // for Yes/No questions when answers is empty
+    QStringList files;                                // next file-open results ("" = cancelled)
+    QStringList filters;                              // filters the file-open dialog was given
     std::function<void(const TUiMessage&)> onMessage; // runs while the "box" is open
 
 private:

@@ -19,7 +19,10 @@ int freePort()
     return s.serverPort();
 }
 
-QString script() { return QStringLiteral(SMS_SOURCE_DIR "/scripts/dbserver.sh"); }
+QString script()
+{
+    return QStringLiteral(SMS_SOURCE_DIR "/scripts/dbserver.sh");
+}
 } // namespace
 
 TestServer::TestServer(QStringList extraArgs)
@@ -33,9 +36,15 @@ TestServer::~TestServer()
     QSqlDatabase::removeDatabase(adminName_);
 }
 
-QString TestServer::dir() const { return tmp_ ? tmp_->path() : QString(); }
+QString TestServer::dir() const
+{
+    return tmp_ ? tmp_->path() : QString();
+}
 
-bool TestServer::running() const { return proc_ && proc_->state() != QProcess::NotRunning; }
+bool TestServer::running() const
+{
+    return proc_ && proc_->state() != QProcess::NotRunning;
+}
 
 bool TestServer::start()
 {
@@ -69,8 +78,9 @@ bool TestServer::start()
         error_ = QStringLiteral("database server did not come up");
         return false;
     }
-    QSqlDatabase db = QSqlDatabase::contains(adminName_) ? QSqlDatabase::database(adminName_, false)
-                                                         : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminName_);
+    QSqlDatabase db = QSqlDatabase::contains(adminName_)
+                          ? QSqlDatabase::database(adminName_, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminName_);
     db.close();
     db.setHostName(host());
     db.setPort(port_);
@@ -108,7 +118,10 @@ QSqlDatabase TestServer::admin()
     return db;
 }
 
-bool TestServer::exec(const QString& sql, QString* err) { return exec(sql, {}, err); }
+bool TestServer::exec(const QString& sql, QString* err)
+{
+    return exec(sql, {}, err);
+}
 
 bool TestServer::exec(const QString& sql, const QVariantList& values, QString* err)
 {
@@ -141,13 +154,16 @@ bool TestServer::runFile(const QString& path)
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedChannels);
     p.setStandardInputFile(path);
-    p.start(QStringLiteral("mariadb"),
-            {QStringLiteral("--no-defaults"), QStringLiteral("--socket=") + tmp_->path() + QStringLiteral("/sock"),
-             QStringLiteral("-uroot"), QStringLiteral("-p604918")});
+    p.start(QStringLiteral("mariadb"), {QStringLiteral("--no-defaults"),
+                                        QStringLiteral("--socket=") + tmp_->path() + QStringLiteral("/sock"),
+                                        QStringLiteral("-uroot"), QStringLiteral("-p604918")});
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-bool TestServer::loadSchema() { return runFile(QStringLiteral(SMS_SOURCE_DIR "/db/schema.sql")); }
+bool TestServer::loadSchema()
+{
+    return runFile(QStringLiteral(SMS_SOURCE_DIR "/db/schema.sql"));
+}
 
 bool TestServer::resetData()
 {

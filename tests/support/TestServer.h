@@ -20,8 +20,8 @@ public:
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
-    bool start();   // first start initialises the data folder and loads db/schema.sql
-    void stop();    // ends the server (SIGTERM) and waits for it
+    bool start(); // first start initialises the data folder and loads db/schema.sql
+    void stop();  // ends the server (SIGTERM) and waits for it
     bool running() const;
     QString error() const { return error_; }
 
@@ -51,9 +51,9 @@ private:
 };
 
 // Fails the current test with the server's text when a statement fails.
-#define SQL_EXEC(server, sql)                                                                                   \
-    do {                                                                                                        \
-        QString sqlErr_;                                                                                        \
-        if (!(server).exec((sql), &sqlErr_))                                                                    \
-            QFAIL(qPrintable(QStringLiteral("SQL failed: %1\n  %2").arg(QString(sql), sqlErr_)));             \
+#define SQL_EXEC(server, sql)                                                                                \
+    do {                                                                                                     \
+        QString sqlErr_;                                                                                     \
+        if (!(server).exec((sql), &sqlErr_))                                                                 \
+            QFAIL(qPrintable(QStringLiteral("SQL failed: %1\n  %2").arg(QString(sql), sqlErr_)));            \
     } while (false)
