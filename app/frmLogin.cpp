@@ -184,6 +184,16 @@ void TloginFrm::btnOKClick()
 
 bool ShowLoginDialog()
 {
+    // A customer whose password matched but whom a rule refused leaves its grade
+    // and company in Para while the dialog runs. When no one new logs in, the
+    // customer logged in before keeps its own: new sub-accounts take them.
+    const int grade = Para.Grade;
+    const QString companyId = Para.CompanyId;
     TloginFrm dlg;
-    return dlg.exec() == mrOk;
+    const bool admitted = dlg.exec() == mrOk;
+    if (!admitted) {
+        Para.Grade = grade;
+        Para.CompanyId = companyId;
+    }
+    return admitted;
 }

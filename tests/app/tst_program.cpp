@@ -222,6 +222,9 @@ private slots:
                  "insert into customers(customername, password, parentname, smscount, companyid) values "
                  "('alice_a', 'pa', 'Alice', 5, '4'), ('alice_b', 'pb', 'Alice', 7, '4'), "
                  "('bob_a', 'pc', 'Bob', 9, '')");
+        // A customer of another company: its password matches, the company rule refuses it.
+        SQL_EXEC(server, "insert into customers(customername, password, companyid, smscount, customerGrade) "
+                         "values ('Dave', 'davepw', '5', 50, 6)");
         tmp = std::make_unique<QTemporaryDir>();
         TfrmMain::SetIniFileName(tmp->filePath(QStringLiteral("korvessa.ini")));
     }
@@ -458,6 +461,74 @@ private slots:
         QCOMPARE(remain(), remainText(300 - 12 - 8));
     }
 
+    // A re-login attempt that the company rule refuses keeps the logged-in
+    // customer; a sub-account created afterwards is that customer's in every
+    // respect (company and grade) and can itself log in.
+    void refusedReLoginThenNewSubAccount()
+    {
+        FakeUi ui;
+        STEP(startAs(QStringLiteral("Alice"), QStringLiteral("Secret1")));
+        w->actAccountMgr->trigger();
+        TaccountMgrFrm* a = accountPage();
+        QVERIFY(a);
+
+        whenModal([](QWidget* dlg) {
+            typeLoginWithEnter(dlg, QStringLiteral("Dave"), QStringLiteral("davepw"));
+            qobject_cast<TloginFrm*>(dlg)->btnCancel->click();
+        });
+        w->actLogin->trigger();
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("该帐户不是合法帐户")});
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Alice"));
+        QVERIFY(Para.LoggedIn);
+
+        ui.clear();
+        whenModal([](QWidget* dlg) {
+            auto* d = dlg->findChild<QLineEdit*>(QStringLiteral("edtUser")) ? dlg : nullptr;
+            if (!d)
+                return;
+            d->findChild<QLineEdit*>(QStringLiteral("edtUser"))->setText(QStringLiteral("alice_new"));
+            d->findChild<QLineEdit*>(QStringLiteral("edtPwd"))->setText(QStringLiteral("np"));
+            d->findChild<QLineEdit*>(QStringLiteral("edtConfirmPwd"))->setText(QStringLiteral("np"));
+            d->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+        });
+        a->btnAddAccount->click();
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(ui.texts(), QStringList());
+        QVERIFY(columnValues(a->dgAccount->model(), QStringLiteral("账户"))
+                    .contains(QStringLiteral("alice_new")));
+        QCOMPARE(
+            server.scalar(QStringLiteral("select parentname from customers where customername='alice_new'"))
+                .toString(),
+            QStringLiteral("Alice"));
+        QCOMPARE(
+            server.scalar(QStringLiteral("select companyid from customers where customername='alice_new'"))
+                .toString(),
+            QStringLiteral("4"));
+        QCOMPARE(
+            server
+                .scalar(QStringLiteral("select customerGrade from customers where customername='alice_new'"))
+                .toInt(),
+            2);
+
+        // Credit it and log in as it.
+        const QAbstractItemModel* m = a->dgAccount->model();
+        a->dgAccount->setCurrentIndex(m->index(rowOf(m, QStringLiteral("账户"), QStringLiteral("alice_new")),
+                                               columnOf(m, QStringLiteral("账户"))));
+        QCOMPARE(a->edtUser->text(), QStringLiteral("alice_new"));
+        a->edtCharge->setText(QStringLiteral("20"));
+        a->btnCharge->click();
+        QCOMPARE(ui.texts(), QStringList{QStringLiteral("充值成功")});
+        QCOMPARE(remain(), remainText(980));
+
+        ui.clear();
+        reLoginAs(QStringLiteral("alice_new"), QStringLiteral("np"));
+        QCOMPARE(ui.texts(), QStringList());
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:alice_new"));
+        QCOMPARE(remain(), remainText(20));
+        QCOMPARE(a->dgAccount->model()->rowCount(), 0);
+        QCOMPARE(a->lblAccountCnt->text(), QStringLiteral("记录个数:  0"));
+    }
+
     void changeOwnPasswordThenLogInWithIt()
     {
         FakeUi ui;
@@ -515,6 +586,45 @@ private slots:
         QVERIFY(Para.LoggedIn);
         QCOMPARE(Para.Password, QStringLiteral("Fresh22"));
         QCOMPARE(remain(), remainText(1000));
+    }
+
+    void serverGoneAndBackMidSession()
+    {
+        FakeUi ui;
+        STEP(startAs(QStringLiteral("Alice"), QStringLiteral("Secret1")));
+        STEP(fillSendPage(ui));
+        w->actAccountMgr->trigger();
+        w->actInfo->trigger();
+        w->actSend->trigger();
+
+        server.stop();
+        ui.clear();
+        w->RefreshBalance(); // the timer's tick
+        QCOMPARE(remain(), remainText(1000));
+        QVERIFY(ui.count() >= 1);
+        for (const TUiMessage& m : ui.shown)
+            QCOMPARE(m.icon, TMsgIcon::Error);
+        ui.clear();
+        sendPage()->btnSend->click();
+        QVERIFY(!ui.texts().contains(QStringLiteral("信息提交成功")));
+        QCOMPARE(remain(), remainText(1000));
+        QVERIFY(sendPage()->btnSend->isEnabled());
+        QVERIFY(w->isVisible());
+
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        ui.clear();
+        sendPage()->btnSend->click();
+        QCOMPARE(ui.texts(), (QStringList{QStringLiteral("请确认发送内容和号码无误，确定要发送么？"),
+                                          QStringLiteral("信息提交成功")}));
+        QCOMPARE(remain(), remainText(988));
+        QCOMPARE(rows("submit"), 1);
+        w->actInfo->trigger();
+        recordsPage()->btnChargeDetail->click();
+        QCOMPARE(recordsPage()->dgChargeDetail->model()->rowCount(), 1);
+        w->actAccountMgr->trigger();
+        accountPage()->btnAll->click();
+        QCOMPARE(accountPage()->dgAccount->model()->rowCount(), 2);
+        QCOMPARE(ui.count(), 2);
     }
 
     void exitQuestion()
