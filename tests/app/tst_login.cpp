@@ -284,6 +284,43 @@ private slots:
         QCOMPARE(Para.UserName, QStringLiteral("Alice"));
     }
 
+    // A refused attempt leaves the matched row's grade and company in Para
+    // while the dialog is open; a dialog that ends without a login gives the
+    // customer logged in before its own back.
+    void refusedThenClosedKeepsTheEarlierGradeAndCompany_data()
+    {
+        QTest::addColumn<bool>("thenAdmitted");
+        QTest::newRow("then cancel") << false;
+        QTest::newRow("then another customer") << true;
+    }
+    void refusedThenClosedKeepsTheEarlierGradeAndCompany()
+    {
+        QFETCH(bool, thenAdmitted);
+        addCustomer({.name = "Dave", .password = "dpw", .grade = 6, .company = "5"});
+        Para.UserName = QStringLiteral("Alice");
+        Para.LoggedIn = true;
+        Para.Grade = 3;
+        Para.CompanyId = QStringLiteral("4");
+        FakeUi ui;
+        whenModal([thenAdmitted](QWidget* w) {
+            w->findChild<QLineEdit*>(QStringLiteral("edtUser"))->setText(QStringLiteral("Dave"));
+            w->findChild<QLineEdit*>(QStringLiteral("edtPwd"))->setText(QStringLiteral("dpw"));
+            w->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+            if (thenAdmitted) {
+                w->findChild<QLineEdit*>(QStringLiteral("edtUser"))->setText(QStringLiteral("张三"));
+                w->findChild<QLineEdit*>(QStringLiteral("edtPwd"))->setText(QStringLiteral("密码9"));
+                w->findChild<QPushButton*>(QStringLiteral("btnOK"))->click();
+            } else {
+                w->findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
+            }
+        });
+        QCOMPARE(ShowLoginDialog(), thenAdmitted);
+        QCOMPARE(ui.texts().value(0), QStringLiteral("该帐户不是合法帐户"));
+        QCOMPARE(Para.UserName, thenAdmitted ? QStringLiteral("张三") : QStringLiteral("Alice"));
+        QCOMPARE(Para.Grade, thenAdmitted ? 2 : 3);
+        QCOMPARE(Para.CompanyId, thenAdmitted ? QString() : QStringLiteral("4"));
+    }
+
     void enterMovesOnAndPressesAFocusedButton()
     {
         FakeUi ui;
