@@ -198,6 +198,7 @@ void TaccountMgrFrm::buildUi()
         v->verticalHeader()->setDefaultSectionSize(v->fontMetrics().height() + 6);
         v->verticalHeader()->hide();
         v->setWordWrap(false);
+        v->horizontalHeader()->setStretchLastSection(true); // the columns fill the grid's width
     };
 
     // toolbar
@@ -239,6 +240,12 @@ void TaccountMgrFrm::buildUi()
     edtAddr = named(new QLineEdit(this), "edtAddr");
     edtAddr->setMinimumWidth(2 * edtPhone->sizeHint().width());
     btnEditAddr = named(new QPushButton(QStringLiteral("修改电话、地址"), this), "btnEditAddr");
+    // The buttons get room around their captions; the fields stop growing at a
+    // readable width, and a wide window leaves the rest of the row empty.
+    for (QPushButton* b : {btnEditPwd, btnCharge, btnEditAddr})
+        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 2 * b->fontMetrics().height());
+    for (QLineEdit* e : {edtUser, edtPwd, edtGrade, edtCount, edtCharge, edtPhone, edtAddr})
+        e->setMaximumWidth(2 * edtAddr->minimumWidth());
     auto* detail = new QGridLayout;
     int row = 0;
     auto addRow = [&](const QString& label, QLineEdit* edit, QPushButton* button) {
@@ -256,6 +263,8 @@ void TaccountMgrFrm::buildUi()
     addRow(QStringLiteral("电话"), edtPhone, nullptr);
     addRow(QStringLiteral("地址"), edtAddr, btnEditAddr);
     detail->setRowStretch(row, 1);
+    detail->setColumnStretch(1, 3);
+    detail->setColumnStretch(3, 1);
 
     auto* middle = new QHBoxLayout;
     middle->addLayout(left, 1);

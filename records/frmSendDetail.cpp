@@ -95,6 +95,11 @@ TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
     dgChargeDetail->verticalHeader()->setDefaultSectionSize(dgChargeDetail->fontMetrics().height() + 6);
     dgChargeDetail->setColumnWidth(TSendRecordModel::colCustomerName, 80);
     dgChargeDetail->setColumnWidth(TSendRecordModel::colContent, 500);
+    // A submission time is read whole, and the text sent takes what a wide window has to spare.
+    dgChargeDetail->setColumnWidth(
+        TSendRecordModel::colSubmitTime,
+        dgChargeDetail->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 16);
+    dgChargeDetail->horizontalHeader()->setStretchLastSection(true);
 
     auto* page = new QVBoxLayout(this);
     page->addLayout(strip);

@@ -10,4 +10,5 @@ out=${1:-$root/shots}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} >/dev/null
 cmake --build "$build" -j2 --target korvessa_shots
 mkdir -p "$out"
-QT_QPA_PLATFORM=offscreen "$build/tests/app/korvessa_shots" "$out"
+# Dates and times as a Chinese desktop writes them (the status bar clock).
+LC_TIME=zh_CN.UTF-8 QT_QPA_PLATFORM=offscreen "$build/tests/app/korvessa_shots" "$out"

@@ -5,14 +5,24 @@
 #include "app/MainForm.h"
 #include "app/frmLogin.h"
 #include "app/uDataType.h"
+#include "accounts/frmEditPwd.h"
+#include "accounts/frmMgrAccount.h"
+#include "accounts/frmNewUser.h"
 #include "app/uStatusPanels.h"
 #include "data/uDM.h"
+#include "records/frmSendDetail.h"
+#include "send/frmInputPhone.h"
+#include "send/frmSend.h"
+#include "send/uPhoneList.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/TestServer.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDateEdit>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableView>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +49,54 @@ void wait(int ms)
 {
     QTest::qWait(ms);
 }
+
+// Batches and recharges of the demo customer, so that the record grids have rows.
+bool addHistory(TestServer& server)
+{
+    static const char* const texts[] = {
+        "【短信平台】尊敬的客户，您本月的账单已出，请登录网站查询。",
+        "【短信平台】春节期间客服热线照常服务，祝您新春快乐，阖家幸福！本公司将于二月十日起恢复正常营业时间，"
+        "如有疑问请致电400-800-1234。",
+        "会议通知：周五下午三点在三楼会议室召开季度总结会，请准时参加。",
+        "验证码 482913，五分钟内有效，请勿泄露给他人。",
+        "【物业】本小区将于明日上午9:00至12:00停水检修，请提前储水，给您带来不便敬请谅解。"};
+    for (int i = 0; i < 12; ++i) {
+        const int phones = 1 + i * 137 % 2000;
+        const int segments = i % 5 == 1 ? 2 : 1;
+        const QString sql =
+            QStringLiteral("insert into submit(submitid, phones, testPhones, content, customername, "
+                           "submittime, phonecount, msgcount) values (%1, '13600000000', '', '%2', 'demo', "
+                           "now() - interval %3 hour, %4, %5)")
+                .arg(1000 + i)
+                .arg(QString::fromUtf8(texts[i % 5]))
+                .arg(i * 7)
+                .arg(phones)
+                .arg(segments);
+        if (!server.exec(sql))
+            return false;
+    }
+    for (int i = 0; i < 6; ++i) {
+        const QString who = i % 2 ? QStringLiteral("demo_b") : QStringLiteral("demo_a");
+        const QString sql =
+            QStringLiteral("insert into charge(customername, remainWhenCharge, chargePoint, contributor, "
+                           "chargeTime) values ('%1', %2, %3, 'demo', now() - interval %4 day)")
+                .arg(who)
+                .arg(i * 250)
+                .arg(i == 3 ? -200 : 100 * (i + 1))
+                .arg(6 - i);
+        if (!server.exec(sql))
+            return false;
+    }
+    return true;
+}
+
+QStringList numbers(int n)
+{
+    QStringList l;
+    for (int i = 0; i < n; ++i)
+        l << QStringLiteral("1%1").arg(3600000000LL + qint64(i) * 7919 % 999999999, 10, 10, QLatin1Char('0'));
+    return l;
+}
 } // namespace
 
 int main(int argc, char* argv[])
@@ -50,6 +108,10 @@ int main(int argc, char* argv[])
     TestServer server;
     if (!server.start() || !server.runFile(QStringLiteral(SMS_SOURCE_DIR "/db/demo.sql"))) {
         std::fprintf(stderr, "database server: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+    if (!addHistory(server)) {
+        std::fprintf(stderr, "demo history: %s\n", qPrintable(server.error()));
         return 1;
     }
     TDM dm;
@@ -103,6 +165,119 @@ int main(int argc, char* argv[])
         wait(200);
         save(&w, p.file);
     }
+
+    // The phone entry dialog with a few lines, in both modes.
+    {
+        TinputPhoneFrm dlg;
+        dlg.SetMode(QStringLiteral("input"));
+        dlg.show();
+        dlg.edtPhone->setPlainText(numbers(6).join(QLatin1Char('\n')));
+        wait(50);
+        save(&dlg, "input-phone.png");
+        dlg.SetMode(QStringLiteral("inputTest"));
+        dlg.edtPhone->setPlainText(numbers(2).join(QLatin1Char('\n')));
+        wait(50);
+        save(&dlg, "input-phone-test.png");
+    }
+    // The new sub-account dialog, partly filled in.
+    {
+        TnewUserFrm dlg;
+        dlg.show();
+        dlg.edtUser->setText(QStringLiteral("demo_c"));
+        dlg.edtPwd->setText(QStringLiteral("c123"));
+        dlg.edtConfirmPwd->setText(QStringLiteral("c123"));
+        dlg.edtPhone->setText(QStringLiteral("13600000003"));
+        dlg.edtAddr->setText(QStringLiteral("广州市天河区天河路385号太古汇一座"));
+        wait(50);
+        save(&dlg, "new-user.png");
+    }
+
+    // The send page with a few hundred numbers, some selected, and a long message.
+    w.btnSend->click();
+    wait(100);
+    auto* send = qobject_cast<TSendFrm*>(w.Page(TPageKind::Send));
+    if (send) {
+        const QStringList list = numbers(320);
+        send->inputPhones = [list](QStringList*& l) {
+            if (!l)
+                l = new QStringList;
+            *l = list;
+            return true;
+        };
+        send->BtnInput->click();
+        send->lstPhone->selectRows(3, 9);
+        send->lstPhone->selectRows(40, 44);
+        send->EdtMessage->setPlainText(
+            QStringLiteral("【短信平台】尊敬的客户，春节期间客服热线照常服务，祝您新春快乐，阖家幸福！"
+                           "本公司将于二月十日起恢复正常营业时间，如有疑问请致电400-800-1234。回复TD退订。"));
+        wait(200);
+        save(&w, "send-filled.png");
+    }
+
+    // The account page: all sub-accounts, the first one current, its recharges listed.
+    w.btnMgrAcount->click();
+    wait(100);
+    auto* accounts = qobject_cast<TaccountMgrFrm*>(w.Page(TPageKind::AccountMgr));
+    if (accounts) {
+        accounts->btnAll->click();
+        wait(50);
+        accounts->dgAccount->selectRow(0);
+        accounts->edtCustomer->setText(QStringLiteral("demo_a"));
+        accounts->btnChargeDetail->click();
+        wait(200);
+        save(&w, "accounts-filled.png");
+        accounts->edtStartDate->setDate(QDate::currentDate().addDays(-30));
+        accounts->btnDetailFilter->click();
+        wait(200);
+        save(&w, "accounts-by-time.png");
+    }
+
+    // The records page with several batches.
+    w.btnBrowInfo->click();
+    wait(100);
+    auto* records = qobject_cast<TsendDetailFrm*>(w.Page(TPageKind::SendDetail));
+    if (records) {
+        records->btnChargeDetail->click();
+        wait(200);
+        save(&w, "records-filled.png");
+    }
+
+    // The own password page, filled in.
+    w.btnEditPwd->click();
+    wait(100);
+    auto* pwd = qobject_cast<TEditPwdFrm*>(w.Page(TPageKind::EditPwd));
+    if (pwd) {
+        pwd->edtOldPwd->setText(QStringLiteral("demo123"));
+        pwd->edtNewPwd->setText(QStringLiteral("new456"));
+        pwd->edtCofirmPwd->setText(QStringLiteral("new456"));
+        wait(100);
+        save(&w, "password-filled.png");
+    }
+
+    // Every page at a small, a large and a wide window size.
+    const struct
+    {
+        QSize size;
+        const char* name;
+    } sizes[] = {{QSize(800, 500), "small"}, {QSize(1400, 900), "large"}, {QSize(1900, 1000), "wide"}};
+    const struct
+    {
+        QToolButton* button;
+        const char* name;
+    } all[] = {{w.btnSend, "send"},
+               {w.btnMgrAcount, "accounts"},
+               {w.btnBrowInfo, "records"},
+               {w.btnEditPwd, "password"}};
+    for (const auto& sz : sizes) {
+        w.resize(sz.size);
+        wait(100);
+        for (const auto& p : all) {
+            p.button->click();
+            wait(150);
+            save(&w, qPrintable(QStringLiteral("%1-%2.png").arg(QLatin1String(sz.name), QLatin1String(p.name))));
+        }
+    }
+
     for (const TUiMessage& m : ui.shown)
         std::fprintf(stderr, "message box [%s] %s\n", qPrintable(m.caption), qPrintable(m.text));
 
