@@ -1,6 +1,7 @@
 #include "tests/support/TestServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QTcpServer>
 #include <QThread>
@@ -57,8 +58,37 @@ bool TestServer::start()
             return false;
         }
     }
-    if (port_ == 0)
-        port_ = freePort();
+    // A first start may move to another port when the server cannot have its
+    // own (another program took it meanwhile); a restart keeps the port its
+    // clients know.
+    const bool firstStart = port_ == 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (port_ == 0 || (firstStart && attempt > 0))
+            port_ = freePort();
+        if (launch())
+            break;
+        stop();
+        if (attempt == 3)
+            return false;
+    }
+    QSqlDatabase db = QSqlDatabase::contains(adminName_)
+                          ? QSqlDatabase::database(adminName_, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminName_);
+    db.close();
+    db.setHostName(host());
+    db.setPort(port_);
+    db.setUserName(QStringLiteral("root"));
+    db.setPassword(QStringLiteral("604918"));
+    db.setDatabaseName(QStringLiteral("sms"));
+    if (!db.open()) {
+        error_ = db.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool TestServer::launch()
+{
     proc_ = std::make_unique<QProcess>();
     proc_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     proc_->setStandardOutputFile(QProcess::nullDevice());
@@ -74,21 +104,19 @@ bool TestServer::start()
     QProcess setup;
     setup.setProcessChannelMode(QProcess::ForwardedChannels);
     setup.start(QStringLiteral("bash"), {script(), QStringLiteral("setup"), tmp_->path()});
-    if (!setup.waitForFinished(120000) || setup.exitCode() != 0) {
-        error_ = QStringLiteral("database server did not come up");
-        return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (!setup.waitForFinished(100)) {
+        // A server that ended (its port taken, say) will never answer.
+        if (proc_->state() == QProcess::NotRunning || waited.elapsed() > 120000) {
+            setup.kill();
+            setup.waitForFinished(5000);
+            error_ = QStringLiteral("database server did not come up on port %1").arg(port_);
+            return false;
+        }
     }
-    QSqlDatabase db = QSqlDatabase::contains(adminName_)
-                          ? QSqlDatabase::database(adminName_, false)
-                          : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminName_);
-    db.close();
-    db.setHostName(host());
-    db.setPort(port_);
-    db.setUserName(QStringLiteral("root"));
-    db.setPassword(QStringLiteral("604918"));
-    db.setDatabaseName(QStringLiteral("sms"));
-    if (!db.open()) {
-        error_ = db.lastError().text();
+    if (setup.exitStatus() != QProcess::NormalExit || setup.exitCode() != 0) {
+        error_ = QStringLiteral("database server did not come up on port %1").arg(port_);
         return false;
     }
     return true;

@@ -42,6 +42,7 @@ public:
     bool resetData();
 
 private:
+    bool launch(); // starts the server on port_ and waits until it is set up
     QStringList extraArgs_;
     std::unique_ptr<QTemporaryDir> tmp_;
     std::unique_ptr<QProcess> proc_;
