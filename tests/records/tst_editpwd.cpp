@@ -3,7 +3,7 @@
 #include "app/uDataType.h"
 #include "data/uDM.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/DmFixture.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -11,11 +11,9 @@
 #include <QStyle>
 #include <QtTest>
 
-class TstEditPwd : public QObject
+class TstEditPwd : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
-    std::unique_ptr<TDM> dm;
     std::unique_ptr<FakeUi> ui;
     std::unique_ptr<TEditPwdFrm> page;
 
@@ -46,17 +44,13 @@ class TstEditPwd : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
     void init()
     {
-        QVERIFY(server.resetData());
+        QVERIFY(freshModule()); // empty tables, empty Para, a new DM
         SQL_EXEC(server, QStringLiteral("insert into customers(customername,password) values"
                                         "('alice','Secret1'),('bob','Secret1')"));
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
         ui = std::make_unique<FakeUi>();
-        Para = TPara{};
         Para.UserName = QStringLiteral("alice");
         Para.Password = QStringLiteral("Secret1");
         Para.LoggedIn = true;
@@ -71,8 +65,7 @@ private slots:
     {
         page.reset();
         ui.reset();
-        DM = nullptr;
-        dm.reset();
+        dropModule();
     }
 
     void layout()

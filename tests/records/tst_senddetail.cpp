@@ -4,7 +4,7 @@
 #include "records/frmSendDetail.h"
 #include "records/uSendRecordModel.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/DmFixture.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -21,11 +21,9 @@
 
 #include <ctime>
 
-class TstSendDetail : public QObject
+class TstSendDetail : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
-    std::unique_ptr<TDM> dm;
     std::unique_ptr<FakeUi> ui;
     std::unique_ptr<TsendDetailFrm> page;
 
@@ -85,15 +83,11 @@ class TstSendDetail : public QObject
     }
 
 private slots:
-    void initTestCase() { QVERIFY2(server.start(), qPrintable(server.error())); }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
     void init()
     {
-        QVERIFY(server.resetData());
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
+        QVERIFY(freshModule()); // empty tables, empty Para, a new DM
         ui = std::make_unique<FakeUi>();
-        Para = TPara{};
         Para.UserName = QStringLiteral("alice");
         Para.Password = QStringLiteral("pw");
         Para.LoggedIn = true;
@@ -107,8 +101,7 @@ private slots:
     {
         page.reset();
         ui.reset();
-        DM = nullptr;
-        dm.reset();
+        dropModule();
     }
 
     void layoutAndInitialState()
