@@ -2,8 +2,8 @@
 #include "accounts/frmEditPwd.h"
 #include "app/uDataType.h"
 #include "data/uDM.h"
-#include "tests/support/FakeUi.h"
 #include "tests/support/DmFixture.h"
+#include "tests/support/FakeUi.h"
 
 #include <QLabel>
 #include <QLineEdit>

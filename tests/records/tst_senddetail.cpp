@@ -3,8 +3,8 @@
 #include "data/uDM.h"
 #include "records/frmSendDetail.h"
 #include "records/uSendRecordModel.h"
-#include "tests/support/FakeUi.h"
 #include "tests/support/DmFixture.h"
+#include "tests/support/FakeUi.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
