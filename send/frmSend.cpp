@@ -6,11 +6,11 @@
 #include "app/uUiQt.h"
 #include "data/uDM.h"
 #include "send/frmInputPhone.h"
+#include "send/uPhoneImport.h"
 #include "send/uPhoneList.h"
 
 #include <QDateEdit>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QLabel>
@@ -23,6 +23,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <limits>
 
 namespace {
 
@@ -275,14 +276,16 @@ void TSendFrm::RemoveFromPending(const QString& kind, const QString& number)
         pending->removeAt(i);
 }
 
-void TSendFrm::removeEqualEntries(QStringList& pending, const QHash<QStringView, qsizetype>& counts)
+void TSendFrm::removeEqualEntries(QStringList& pending, const QHash<QByteArrayView, qsizetype>& counts)
 {
     if (pending.isEmpty() || counts.isEmpty())
         return;
-    QHash<QStringView, qsizetype> left = counts;
+    QHash<QByteArrayView, qsizetype> left = counts;
     qsizetype write = 0;
+    QByteArray key;
     for (qsizetype i = 0; i < pending.size(); ++i) {
-        auto it = left.find(QStringView(pending.at(i)));
+        key = pending.at(i).toUtf8(); // the list keeps its lines in UTF-8
+        auto it = left.find(QByteArrayView(key));
         if (it != left.end() && it.value() > 0) {
             --it.value(); // this entry goes: it is among the first equal ones
             continue;
@@ -368,56 +371,56 @@ void TSendFrm::BtnLoadPhoneClick()
         return;
     TBusyGuard guard(busy_);
     TBusyCursor cursor;
-    const QString name = AskOpenFileName(QStringLiteral("txt(*.txt)|*.txt"));
+    const QString name = AskOpenFileName(PhoneImportFilter());
     if (name.isEmpty())
         return;
     ShowPhoneInfo(true, QStringLiteral("正在导入数据，请稍后....."));
     lstPhone->setVisible(false);
     lstPhone->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    QString text;
-    {
-        QFile file(name);
-        QString error;
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("无法打开文件 \"%1\"：%2").arg(name, file.errorString());
-        } else {
-            const QByteArray bytes = file.readAll();
-            if (file.error() != QFileDevice::NoError)
-                error = QStringLiteral("读取文件 \"%1\" 失败：%2").arg(name, file.errorString());
-            else
-                text = DecodePhoneFile(bytes);
-        }
-        if (!error.isEmpty()) {
-            // Nothing of the file is listed; list, scroll bar, label and cursor return to normal.
-            endBulkAdd();
-            ShowPhoneInfo(false, QString());
-            cursor.release();
-            ReportError(error);
-            return;
-        }
-    }
-
-    phones_->reserve(0, text.size() + 1);
+    // The lines are staged as they come and shown in batches; an import that
+    // fails takes back every line it staged.
+    const qsizetype start = phones_->staged();
+    const qsizetype room = std::numeric_limits<int>::max() - 1 - start; // the list's rows are counted in int
     TPacer pacer;
-    ForEachLine(text, [&](QStringView line) {
-        if (pacer.due()) {
-            phones_->announce();
-            ShowPhoneCount();
-            PumpMessages();
-        }
-        if (HasContent(line))
-            phones_->stage(line);
-        return true;
-    });
-    text = QString();
-    phones_->announce();
+    TPhoneImport import;
+    import.progress = [&] { if (pacer.due()) { phones_->announce();
     ShowPhoneCount();
-
-    lstPhone->setVisible(true);
-    Pause(50);
-    lstPhone->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    PumpMessages();
+}
+}
+;
+bool full = false;
+const TImportOutcome outcome = import.run(name, [&](QByteArrayView line) {
+    if (phones_->staged() - start >= room) {
+        full = true;
+        return false;
+    }
+    phones_->stageUtf8(line);
+    return true;
+});
+if (outcome != TImportOutcome::Done) {
+    phones_->truncate(start);
+    ShowPhoneCount();
+    endBulkAdd();
+    ArrangeColumns();
     ShowPhoneInfo(false, QString());
+    cursor.release();
+    if (full)
+        ReportError(
+            QStringLiteral("文件 \"%1\" 的号码太多，号码列表放不下；请分成几个文件发送。\n未添加任何号码。")
+                .arg(name));
+    else if (!import.message().isEmpty())
+        ReportError(import.message());
+    return;
+}
+phones_->announce();
+ShowPhoneCount();
+
+lstPhone->setVisible(true);
+Pause(50);
+lstPhone->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+ShowPhoneInfo(false, QString());
 }
 
 // --- removing numbers ---
@@ -438,13 +441,13 @@ void TSendFrm::BtnDeleteClick()
     if (selected > 0) {
         // How many lines of each text go; every one takes the first equal entry
         // of each pending list with it.
-        QHash<QStringView, qsizetype> counts;
+        QHash<QByteArrayView, qsizetype> counts;
         counts.reserve(std::min<qsizetype>(selected, Para.Phones.size() + Para.TestPhones.size() + 1));
         if (!Para.Phones.isEmpty() || !Para.TestPhones.isEmpty()) {
             TPacer pacer;
             for (qsizetype k = ranges.size() - 1; k >= 0; --k) {
                 for (qsizetype row = ranges[k].second; row >= ranges[k].first; --row) {
-                    ++counts[phones_->lineView(row)];
+                    ++counts[phones_->lineUtf8(row)];
                     if (pacer.due())
                         PumpMessages();
                 }

@@ -92,7 +92,7 @@ private:
     void endBulkAdd();
     // Removes, for every selected line, one equal entry from a pending list:
     // the first ones of each text, as RemoveFromPending would one by one.
-    static void removeEqualEntries(QStringList& pending, const QHash<QStringView, qsizetype>& counts);
+    static void removeEqualEntries(QStringList& pending, const QHash<QByteArrayView, qsizetype>& counts);
 
     TPhoneListModel* phones_ = nullptr;
     int msgCount = 0;

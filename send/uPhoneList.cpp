@@ -5,7 +5,6 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStringDecoder>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
@@ -29,12 +28,12 @@ QVariant TPhoneListModel::data(const QModelIndex& index, int role) const
     return {};
 }
 
-QStringView TPhoneListModel::lineView(qsizetype row) const
+QByteArrayView TPhoneListModel::lineUtf8(qsizetype row) const
 {
     if (row < 0 || row >= starts_.size())
         return {};
     const qsizetype b = starts_[row];
-    return QStringView(buf_).mid(b, end(row) - 1 - b);
+    return QByteArrayView(buf_).sliced(b, end(row) - 1 - b);
 }
 
 QStringList TPhoneListModel::lines() const
@@ -48,22 +47,43 @@ QStringList TPhoneListModel::lines() const
 
 QString TPhoneListModel::text() const
 {
-    if (announced_ == starts_.size())
-        return buf_;
-    return buf_.left(announced_ < starts_.size() ? starts_[announced_] : buf_.size());
+    const qsizetype size = announced_ < starts_.size() ? starts_[announced_] : buf_.size();
+    return QString::fromUtf8(QByteArrayView(buf_).first(size));
 }
 
-void TPhoneListModel::reserve(qsizetype lines, qsizetype chars)
+void TPhoneListModel::reserve(qsizetype lines, qsizetype bytes)
 {
     starts_.reserve(starts_.size() + lines);
-    buf_.reserve(buf_.size() + chars);
+    buf_.reserve(buf_.size() + bytes);
 }
 
 void TPhoneListModel::stage(QStringView line)
 {
     starts_.append(buf_.size());
+    // Numbers are mostly ASCII: copy those straight, convert the rest.
+    bool ascii = true;
+    for (QChar c : line)
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii) {
+        const qsizetype at = buf_.size();
+        buf_.resize(at + line.size());
+        char* out = buf_.data() + at;
+        for (QChar c : line)
+            *out++ = char(c.unicode());
+    } else {
+        buf_.append(line.toUtf8());
+    }
+    buf_.append('\n');
+}
+
+void TPhoneListModel::stageUtf8(QByteArrayView line)
+{
+    starts_.append(buf_.size());
     buf_.append(line);
-    buf_.append(QLatin1Char('\n'));
+    buf_.append('\n');
 }
 
 void TPhoneListModel::announce()
@@ -87,6 +107,21 @@ void TPhoneListModel::append(const QStringList& lines)
     announce();
 }
 
+void TPhoneListModel::truncate(qsizetype row)
+{
+    row = std::max<qsizetype>(row, 0);
+    if (row >= starts_.size())
+        return;
+    const bool shown = announced_ > row;
+    if (shown)
+        beginRemoveRows(QModelIndex(), int(row), int(announced_ - 1));
+    buf_.truncate(starts_[row]);
+    starts_.resize(row);
+    announced_ = std::min(announced_, row);
+    if (shown)
+        endRemoveRows();
+}
+
 void TPhoneListModel::removeRanges(const QList<QPair<qsizetype, qsizetype>>& ranges)
 {
     announce();
@@ -94,7 +129,7 @@ void TPhoneListModel::removeRanges(const QList<QPair<qsizetype, qsizetype>>& ran
         return;
     beginResetModel();
     // Compact buffer and offsets in place, keeping the rows between the ranges.
-    QChar* data = buf_.data();
+    char* data = buf_.data();
     qsizetype write = 0;    // next free position in buf_
     qsizetype writeRow = 0; // next free row in starts_
     qsizetype row = 0;
@@ -105,7 +140,7 @@ void TPhoneListModel::removeRanges(const QList<QPair<qsizetype, qsizetype>>& ran
         const qsizetype to = end(last - 1);
         const qsizetype shift = from - write;
         if (shift != 0) {
-            std::memmove(data + write, data + from, size_t(to - from) * sizeof(QChar));
+            std::memmove(data + write, data + from, size_t(to - from));
             for (qsizetype r = first; r < last; ++r)
                 starts_[writeRow + (r - first)] = starts_[r] - shift;
         } else if (writeRow != first) {
@@ -131,7 +166,7 @@ void TPhoneListModel::removeRanges(const QList<QPair<qsizetype, qsizetype>>& ran
 void TPhoneListModel::clear()
 {
     beginResetModel();
-    buf_ = QString();
+    buf_ = QByteArray();
     starts_ = QList<qsizetype>();
     announced_ = 0;
     endResetModel();
@@ -454,24 +489,6 @@ void TPhoneListView::selectRows(qsizetype first, qsizetype last)
 }
 
 // --- import helpers ---
-
-QString DecodePhoneFile(const QByteArray& bytes)
-{
-    QByteArrayView data(bytes);
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data = data.sliced(3);
-    {
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        QString s = utf8(data);
-        if (!utf8.hasError())
-            return s;
-    }
-    QStringDecoder gb("GB18030", QStringConverter::Flag::Stateless);
-    if (gb.isValid())
-        return gb(data);
-    // No GB18030 codec on this system: keep every byte as one character.
-    return QString::fromLatin1(data);
-}
 
 void ForEachLine(QStringView text, const std::function<bool(QStringView)>& f)
 {

@@ -12,8 +12,9 @@
 #include <QStringView>
 #include <functional>
 
-// Lines kept in one text buffer, each followed by a line feed, plus the start
-// offset of every line. The buffer is at once the batch's number text.
+// Lines kept in one UTF-8 buffer, each followed by a line feed, plus the start
+// offset of every line. UTF-8 keeps a list of numbers at about the size of the
+// file it came from; the batch's number text is decoded from it once, at send.
 class TPhoneListModel final : public QAbstractListModel
 {
     Q_OBJECT
@@ -24,18 +25,23 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     qsizetype count() const { return announced_; }
-    QString line(qsizetype row) const { return lineView(row).toString(); }
-    QStringView lineView(qsizetype row) const;
+    QString line(qsizetype row) const { return QString::fromUtf8(lineUtf8(row)); }
+    // The line's bytes in UTF-8, without its line feed.
+    QByteArrayView lineUtf8(qsizetype row) const;
     QStringList lines() const;
-    // Every line, each followed by a line feed (shares the buffer, no copy).
+    // Every line, each followed by a line feed.
     QString text() const;
 
     // Adding runs in two steps: stage lines, then announce them to views.
-    void reserve(qsizetype lines, qsizetype chars);
+    void reserve(qsizetype lines, qsizetype bytes);
     void stage(QStringView line);
+    // A line given in UTF-8; it must not hold a line feed.
+    void stageUtf8(QByteArrayView line);
     qsizetype staged() const { return starts_.size(); }
     void announce();
     void append(const QStringList& lines);
+    // Drops every line from row on, staged or announced (an add that failed).
+    void truncate(qsizetype row);
 
     // Removes the rows of sorted, disjoint, inclusive ranges in one pass.
     void removeRanges(const QList<QPair<qsizetype, qsizetype>>& ranges);
@@ -44,7 +50,7 @@ public:
 private:
     qsizetype end(qsizetype row) const { return row + 1 < starts_.size() ? starts_[row + 1] : buf_.size(); }
 
-    QString buf_;
+    QByteArray buf_;
     QList<qsizetype> starts_;
     qsizetype announced_ = 0;
 };
@@ -98,10 +104,6 @@ private:
     int rowHeight() const;
     int columns_ = 1;
 };
-
-// Decodes an import file: UTF-8 (a byte-order mark skipped) when the bytes are
-// valid UTF-8, otherwise GB18030.
-QString DecodePhoneFile(const QByteArray& bytes);
 
 // Calls f for every line of text; lines end at CR LF, LF or CR, and a last
 // line without a line end counts. f returns false to stop early.

@@ -134,7 +134,9 @@ private slots:
         QCOMPARE(listed(), S({"138"}));
         QCOMPARE(Para.Phones, S({"138"}));
         QCOMPARE(ui->count(), 0);
-        QCOMPARE(ui->filters, QStringList{QStringLiteral("txt(*.txt)|*.txt")});
+        // Text files first, as ever, then CSV files, Excel workbooks and all files.
+        QCOMPARE(ui->filters, QStringList{QStringLiteral("txt(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|"
+                                                         "Excel 工作簿(*.xlsx)|*.xlsx|所有文件(*)|*")});
         verifyIdle();
     }
 

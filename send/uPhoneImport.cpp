@@ -1,0 +1,1122 @@
+#include "send/uPhoneImport.h"
+
+#include "send/uPhoneCheck.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QList>
+#include <QStringDecoder>
+#include <QXmlStreamReader>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <quazip.h>
+#include <quazipfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qsizetype ChunkBytes = qsizetype(1) << 20;
+
+const QString FormatsThatWork =
+    QStringLiteral("文本文件（*.txt）、CSV 文件（*.csv）、Excel 工作簿（*.xlsx）");
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
+}
+
+// --- reading the file ---
+
+// Opens a regular file for reading without ever blocking: the kind of file is
+// looked at before it is opened, and once more on what was opened, since the
+// name may have changed hands in between. A pipe opened without blocking
+// returns at once and is then refused like a device or a folder.
+int openRegular(const QString& name, qint64* size, QString* why)
+{
+    const QByteArray path = QFile::encodeName(name);
+    struct stat st;
+    auto kind = [](const struct stat& s) -> QString {
+        if (S_ISREG(s.st_mode))
+            return {};
+        if (S_ISDIR(s.st_mode))
+            return QStringLiteral("这是一个文件夹，不是文件");
+        return QStringLiteral("不是普通文件（设备、管道等不能导入）");
+    };
+    if (path.isEmpty() || ::stat(path.constData(), &st) != 0) {
+        *why = qt_error_string(path.isEmpty() ? ENOENT : errno);
+        return -1;
+    }
+    if (QString k = kind(st); !k.isEmpty()) {
+        *why = k;
+        return -1;
+    }
+    int fd;
+    do
+        fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        *why = qt_error_string(errno);
+        return -1;
+    }
+    if (::fstat(fd, &st) != 0 || !kind(st).isEmpty()) {
+        *why = kind(st).isEmpty() ? qt_error_string(errno) : kind(st);
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *size = st.st_size;
+    return fd;
+}
+
+// Reads up to n bytes; fewer only at the end of the file. -1 on an error.
+qsizetype readSome(int fd, char* out, qsizetype n)
+{
+    qsizetype got = 0;
+    while (got < n) {
+        const ssize_t r = ::read(fd, out + got, size_t(n - got));
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r < 0)
+            return -1;
+        if (r == 0)
+            break;
+        got += r;
+    }
+    return got;
+}
+
+// --- encodings ---
+
+enum class TMark { None, Utf8, Utf16LE, Utf16BE };
+
+TMark markOf(QByteArrayView head, qsizetype* length)
+{
+    if (head.startsWith("\xEF\xBB\xBF")) {
+        *length = 3;
+        return TMark::Utf8;
+    }
+    if (head.startsWith("\xFF\xFE")) {
+        *length = 2;
+        return TMark::Utf16LE;
+    }
+    if (head.startsWith("\xFE\xFF")) {
+        *length = 2;
+        return TMark::Utf16BE;
+    }
+    *length = 0;
+    return TMark::None;
+}
+
+// Checks UTF-8 from p on. Returns how many bytes form whole valid sequences;
+// *bad is set when an invalid sequence follows them, otherwise the rest (at
+// most 3 bytes) is the start of a sequence cut off by the end of the data.
+qsizetype validUtf8Prefix(const uchar* p, qsizetype n, bool* bad)
+{
+    *bad = false;
+    qsizetype i = 0;
+    while (i < n) {
+        // Runs of ASCII, eight bytes at a time.
+        while (i + 8 <= n) {
+            quint64 w;
+            std::memcpy(&w, p + i, 8);
+            if (w & 0x8080808080808080ULL)
+                break;
+            i += 8;
+        }
+        if (i >= n)
+            break;
+        const uchar c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        int len;
+        uint min;
+        uint cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2, min = 0x80, cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3, min = 0x800, cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4, min = 0x10000, cp = c & 0x07;
+        } else {
+            *bad = true;
+            return i;
+        }
+        for (int k = 1; k < len; ++k) {
+            if (i + k >= n)
+                return i; // cut off: the caller brings more bytes
+            const uchar t = p[i + k];
+            if ((t & 0xC0) != 0x80) {
+                *bad = true;
+                return i;
+            }
+            cp = (cp << 6) | (t & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            *bad = true;
+            return i;
+        }
+        i += len;
+    }
+    return i;
+}
+
+QStringDecoder decoderFor(TMark mark, bool validUtf8)
+{
+    switch (mark) {
+    case TMark::Utf16LE:
+        return QStringDecoder(QStringConverter::Utf16LE);
+    case TMark::Utf16BE:
+        return QStringDecoder(QStringConverter::Utf16BE);
+    case TMark::Utf8:
+        return QStringDecoder(QStringConverter::Utf8);
+    case TMark::None:
+        break;
+    }
+    if (validUtf8)
+        return QStringDecoder(QStringConverter::Utf8);
+    return QStringDecoder("GB18030");
+}
+
+// A string to UTF-8, appended to out.
+void appendUtf8(QByteArray& out, QStringView s)
+{
+    bool ascii = true;
+    for (QChar c : s)
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (!ascii) {
+        out.append(s.toUtf8());
+        return;
+    }
+    const qsizetype at = out.size();
+    out.resize(at + s.size());
+    char* o = out.data() + at;
+    for (QChar c : s)
+        *o++ = char(c.unicode());
+}
+
+// --- lines ---
+
+// Splits bytes that arrive in pieces into lines ending at CR LF, LF or CR; a
+// CR LF pair may be cut between two pieces. Used for UTF-8 and for UTF-16
+// decoded piece by piece.
+template <typename View, typename Buffer> class TLineSplitter
+{
+public:
+    // f(line) for every line that ends in this piece; returns false when f did.
+    template <typename F> bool feed(View piece, F&& f)
+    {
+        using Char = std::remove_cv_t<std::remove_reference_t<decltype(piece[0])>>;
+        qsizetype b = 0;
+        const qsizetype n = piece.size();
+        if (skipLf_ && n > 0) {
+            skipLf_ = false;
+            if (piece[0] == Char('\n'))
+                b = 1;
+        }
+        for (qsizetype i = b; i < n; ++i) {
+            const Char c = piece[i];
+            if (c != Char('\n') && c != Char('\r'))
+                continue;
+            bool go;
+            if (carry_.isEmpty()) {
+                go = f(piece.sliced(b, i - b));
+            } else {
+                carry_.append(piece.sliced(b, i - b));
+                go = f(View(carry_));
+                carry_.clear();
+            }
+            if (c == Char('\r')) {
+                if (i + 1 < n) {
+                    if (piece[i + 1] == Char('\n'))
+                        ++i;
+                } else {
+                    skipLf_ = true;
+                }
+            }
+            b = i + 1;
+            if (!go)
+                return false;
+        }
+        if (b < n)
+            carry_.append(piece.sliced(b));
+        return true;
+    }
+    // The last line, when the data ends without a line end.
+    template <typename F> bool finish(F&& f)
+    {
+        if (carry_.isEmpty())
+            return true;
+        const bool go = f(View(carry_));
+        carry_.clear();
+        return go;
+    }
+
+private:
+    Buffer carry_;
+    bool skipLf_ = false;
+};
+
+// True when the line has a character above code 32 (is not blank after trimming);
+// in UTF-8 the characters of code 32 and below are single bytes.
+bool hasContent(QByteArrayView line)
+{
+    for (char c : line)
+        if (uchar(c) > 32)
+            return true;
+    return false;
+}
+
+// --- tables ---
+
+// Trims characters of code 32 and below at both ends of UTF-8 bytes.
+QByteArrayView trimmed(QByteArrayView s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && uchar(s[b]) <= 32)
+        ++b;
+    while (e > b && uchar(s[e - 1]) <= 32)
+        --e;
+    return s.sliced(b, e - b);
+}
+
+bool isPlausible(QByteArrayView cell)
+{
+    // Short ASCII cells (numbers are) are widened on the stack; the rest is decoded.
+    char16_t wide[64];
+    if (cell.size() <= qsizetype(std::size(wide))) {
+        qsizetype i = 0;
+        for (; i < cell.size(); ++i) {
+            const uchar c = uchar(cell[i]);
+            if (c >= 0x80)
+                break;
+            wide[i] = c;
+        }
+        if (i == cell.size())
+            return IsPlausibleMobile(QStringView(wide, cell.size()));
+    }
+    return IsPlausibleMobile(QString::fromUtf8(cell));
+}
+
+// True when a cell reads as a number of some kind (digits, perhaps with + - ( ) . and
+// blanks): a first row whose cell does not is taken for a header.
+bool looksLikeNumber(QByteArrayView cell)
+{
+    const QByteArrayView t = trimmed(cell);
+    bool digit = false;
+    for (char c : t) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (!std::strchr("+-(). ", c) || c == 0)
+            return false;
+    }
+    return digit;
+}
+
+// Counts, per column, the non-empty cells and those that look like mobile
+// numbers, and picks the number column.
+class TColumnStats
+{
+public:
+    // A cell of the table; firstRow: it lies in the table's first non-empty row.
+    void add(int column, bool firstRow, QByteArrayView cell)
+    {
+        if (!hasContent(cell))
+            return;
+        if (column >= cells_.size()) {
+            cells_.resize(column + 1, 0);
+            plausible_.resize(column + 1, 0);
+        }
+        // A header cell is no vote for or against its column.
+        if (firstRow && !looksLikeNumber(cell))
+            return;
+        ++cells_[column];
+        if (isPlausible(cell))
+            ++plausible_[column];
+    }
+    // The first column in which most non-empty cells look like mobile numbers; -1 if none.
+    int choose() const
+    {
+        for (qsizetype c = 0; c < cells_.size(); ++c)
+            if (cells_[c] > 0 && plausible_[c] * 2 > cells_[c])
+                return int(c);
+        return -1;
+    }
+
+private:
+    QList<qint64> cells_;
+    QList<qint64> plausible_;
+};
+
+// A cell becomes one line: line breaks inside it (a quoted CSV field, a
+// wrapped spreadsheet cell) turn into blanks.
+QByteArrayView oneLine(QByteArrayView cell, QByteArray& scratch)
+{
+    if (!cell.contains('\n') && !cell.contains('\r'))
+        return cell;
+    scratch = cell.toByteArray();
+    scratch.replace("\r\n", " ");
+    scratch.replace('\r', ' ');
+    scratch.replace('\n', ' ');
+    return scratch;
+}
+
+// Reads CSV fields as RFC 4180 writes them: comma-separated, a field in double
+// quotes may hold commas, doubled quotes and line breaks. Records end at CR LF,
+// LF or CR. Lenient with what the format does not allow: text after a closing
+// quote stays part of the field, a quote that is never closed runs to the end.
+class TCsvReader
+{
+public:
+    explicit TCsvReader(QByteArrayView data) : d_(data) {}
+    bool atEnd() const { return pos_ >= d_.size(); }
+    qsizetype pos() const { return pos_; }
+    // Reads the next field into *value; returns true when it ended its record.
+    bool next(QByteArrayView* value)
+    {
+        const char* p = d_.data();
+        const qsizetype n = d_.size();
+        if (pos_ < n && p[pos_] == '"') {
+            qsizetype start = ++pos_;
+            bool copied = false;
+            for (;;) {
+                const void* q = pos_ < n ? std::memchr(p + pos_, '"', size_t(n - pos_)) : nullptr;
+                if (!q) { // never closed
+                    *value = take(start, n, copied);
+                    pos_ = n;
+                    return true;
+                }
+                const qsizetype at = static_cast<const char*>(q) - p;
+                if (at + 1 < n && p[at + 1] == '"') { // a doubled quote stands for one
+                    if (!copied)
+                        scratch_.clear();
+                    copied = true;
+                    scratch_.append(p + start, at + 1 - start);
+                    pos_ = start = at + 2;
+                    continue;
+                }
+                *value = take(start, at, copied);
+                pos_ = at + 1;
+                break;
+            }
+            const qsizetype rest = scanToDelimiter();
+            if (rest > pos_) {
+                if (value->data() != scratch_.constData())
+                    scratch_ = value->toByteArray();
+                scratch_.append(p + pos_, rest - pos_);
+                *value = scratch_;
+                pos_ = rest;
+            }
+        } else {
+            const qsizetype e = scanToDelimiter();
+            *value = d_.sliced(pos_, e - pos_);
+            pos_ = e;
+        }
+        if (pos_ >= n)
+            return true;
+        if (p[pos_] == ',') {
+            ++pos_;
+            return false;
+        }
+        if (p[pos_] == '\r' && pos_ + 1 < n && p[pos_ + 1] == '\n')
+            ++pos_;
+        ++pos_;
+        return true;
+    }
+
+private:
+    qsizetype scanToDelimiter() const
+    {
+        const char* p = d_.data();
+        qsizetype i = pos_;
+        const qsizetype n = d_.size();
+        while (i < n && p[i] != ',' && p[i] != '\n' && p[i] != '\r')
+            ++i;
+        return i;
+    }
+    QByteArrayView take(qsizetype from, qsizetype to, bool copied)
+    {
+        if (!copied)
+            return d_.sliced(from, to - from);
+        scratch_.append(d_.data() + from, to - from);
+        return scratch_;
+    }
+
+    QByteArrayView d_;
+    qsizetype pos_ = 0;
+    QByteArray scratch_;
+};
+
+// The non-empty cells of one worksheet column, in order, kept as UTF-8.
+struct TSheetColumn
+{
+    QByteArray text;
+    QList<qsizetype> ends;
+    qint64 firstRow = -1; // row of the first cell kept
+
+    void add(qint64 row, QByteArrayView cell)
+    {
+        if (ends.isEmpty())
+            firstRow = row;
+        text.append(cell);
+        ends.append(text.size());
+    }
+    QByteArrayView at(qsizetype i) const
+    {
+        const qsizetype b = i == 0 ? 0 : ends[i - 1];
+        return QByteArrayView(text).sliced(b, ends[i] - b);
+    }
+};
+
+// "B12" -> 1; -1 when the reference has no column letters.
+int columnOfRef(QStringView ref)
+{
+    int col = 0;
+    qsizetype i = 0;
+    for (; i < ref.size(); ++i) {
+        const char16_t c = ref[i].unicode();
+        if (c >= u'A' && c <= u'Z')
+            col = col * 26 + (c - u'A' + 1);
+        else if (c >= u'a' && c <= u'z')
+            col = col * 26 + (c - u'a' + 1);
+        else
+            break;
+        if (col > 1 << 20)
+            return -1;
+    }
+    return i == 0 ? -1 : col - 1;
+}
+
+qint64 rowOfRef(QStringView ref)
+{
+    qsizetype i = 0;
+    while (i < ref.size() && ref[i].isLetter())
+        ++i;
+    bool ok = false;
+    const qint64 r = ref.sliced(i).toLongLong(&ok);
+    return ok ? r : -1;
+}
+
+// The "id" attribute in the relationships namespace (written r:id).
+QStringView relationshipId(const QXmlStreamAttributes& attributes)
+{
+    for (const QXmlStreamAttribute& a : attributes)
+        if (a.name() == u"id" && !a.namespaceUri().isEmpty())
+            return a.value();
+    return {};
+}
+
+// A part's name from a relationship target: relative to xl/, or absolute.
+QString partName(QStringView target)
+{
+    if (target.startsWith(u'/'))
+        return target.sliced(1).toString();
+    QString path = QStringLiteral("xl/") + target;
+    // Resolve "../" the way a relative link does.
+    QStringList parts;
+    for (const QString& p : path.split(QLatin1Char('/'))) {
+        if (p == QLatin1String(".."))
+            (void)(parts.isEmpty() ? void() : parts.removeLast());
+        else if (p != QLatin1String(".") && !p.isEmpty())
+            parts << p;
+    }
+    return parts.join(QLatin1Char('/'));
+}
+
+} // namespace
+
+// --- public helpers ---
+
+TImportFormat ImportFormatOf(const QString& fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("csv"))
+        return TImportFormat::Csv;
+    if (suffix == QLatin1String("xlsx"))
+        return TImportFormat::Xlsx;
+    if (suffix == QLatin1String("xls"))
+        return TImportFormat::LegacyXls;
+    return TImportFormat::Text;
+}
+
+QString PhoneImportFilter()
+{
+    return QStringLiteral("txt(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|Excel 工作簿(*.xlsx)|*.xlsx|所有文件(*)|*");
+}
+
+bool IsValidUtf8(QByteArrayView bytes)
+{
+    bool bad = false;
+    return validUtf8Prefix(reinterpret_cast<const uchar*>(bytes.data()), bytes.size(), &bad) == bytes.size();
+}
+
+QByteArray DecodeImportBytes(QByteArray bytes)
+{
+    qsizetype markLength = 0;
+    const TMark mark = markOf(bytes, &markLength);
+    const bool valid =
+        (mark == TMark::None || mark == TMark::Utf8) && IsValidUtf8(QByteArrayView(bytes).sliced(markLength));
+    if (valid) {
+        bytes.remove(0, markLength); // in place
+        return bytes;
+    }
+    QStringDecoder decoder = decoderFor(mark, false);
+    if (!decoder.isValid()) // no GB18030 on this system: keep every byte as one character
+        return QString::fromLatin1(bytes).toUtf8();
+    // Piece by piece, so that only the bytes and the result are held at once.
+    QByteArray out;
+    out.reserve(bytes.size() - markLength);
+    for (qsizetype at = markLength; at < bytes.size(); at += ChunkBytes) {
+        const QString piece =
+            decoder(QByteArrayView(bytes).sliced(at, std::min(ChunkBytes, bytes.size() - at)));
+        appendUtf8(out, piece);
+    }
+    return out;
+}
+
+QString DecodePhoneFile(const QByteArray& bytes)
+{
+    return QString::fromUtf8(DecodeImportBytes(bytes));
+}
+
+QByteArray WholeNumberText(QByteArrayView number)
+{
+    const QByteArrayView s = trimmed(number);
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '-' || s[i] == '+'))
+        negative = s[i++] == '-';
+    QByteArray digits;
+    qint64 exponent = 0; // value = digits * 10^exponent
+    bool any = false;
+    while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+        digits += s[i++], any = true;
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9')
+            digits += s[i++], --exponent, any = true;
+    }
+    if (!any)
+        return number.toByteArray();
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        bool neg = false;
+        if (i < s.size() && (s[i] == '-' || s[i] == '+'))
+            neg = s[i++] == '-';
+        qint64 e = 0;
+        const qsizetype from = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9' && e < 100000)
+            e = e * 10 + (s[i++] - '0');
+        if (i == from)
+            return number.toByteArray();
+        exponent += neg ? -e : e;
+    }
+    if (i != s.size())
+        return number.toByteArray();
+    if (exponent < 0) {
+        const qsizetype drop = qsizetype(-exponent);
+        if (drop > digits.size()) {
+            for (char c : digits)
+                if (c != '0')
+                    return number.toByteArray();
+            digits = "0";
+        } else {
+            for (qsizetype k = digits.size() - drop; k < digits.size(); ++k)
+                if (digits[k] != '0')
+                    return number.toByteArray(); // not a whole number
+            digits.chop(drop);
+        }
+    } else {
+        if (digits.size() + exponent > 64)
+            return number.toByteArray(); // no telephone number is that long
+        digits.append(QByteArray(qsizetype(exponent), '0'));
+    }
+    qsizetype z = 0;
+    while (z + 1 < digits.size() && digits[z] == '0')
+        ++z;
+    digits.remove(0, z);
+    if (digits.isEmpty())
+        digits = "0";
+    if (negative && digits != "0")
+        digits.prepend('-');
+    return digits;
+}
+
+// --- the import ---
+
+TImportOutcome TPhoneImport::fail(TImportOutcome outcome, const QString& message)
+{
+    message_ = message;
+    return outcome;
+}
+
+void TPhoneImport::tick()
+{
+    if ((++ticks_ & 1023) == 0 && progress)
+        progress();
+}
+
+TImportOutcome TPhoneImport::run(const QString& fileName, const Sink& sink)
+{
+    fileName_ = fileName;
+    message_.clear();
+    column_ = -1;
+    headerSkipped_ = false;
+    ticks_ = 0;
+
+    qint64 size = 0;
+    QString why;
+    const int fd = openRegular(fileName, &size, &why);
+    if (fd < 0)
+        return fail(TImportOutcome::CannotOpen, QStringLiteral("无法打开文件 \"%1\"：%2").arg(fileName, why));
+    struct Closer
+    {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+
+    const TImportFormat format = ImportFormatOf(fileName);
+    if (format == TImportFormat::LegacyXls)
+        return fail(TImportOutcome::LegacyFormat,
+                    QStringLiteral("不能导入旧版 Excel 工作簿（*.xls）：\"%1\"。\n"
+                                   "请在 Excel 中把它另存为 Excel 工作簿（*.xlsx）或 CSV 文件后再导入。\n"
+                                   "可导入的格式：%2。")
+                        .arg(fileName, FormatsThatWork));
+    if (size > maxBytes)
+        return fail(TImportOutcome::TooLarge,
+                    QStringLiteral("文件 \"%1\" 太大（%2 MB），不能导入号码列表；可导入的文件最大 %3 MB。\n"
+                                   "未添加任何号码。")
+                        .arg(fileName, megabytes(size), megabytes(maxBytes)));
+    switch (format) {
+    case TImportFormat::Csv:
+        return importCsv(fd, size, sink);
+    case TImportFormat::Xlsx:
+        return importXlsx(fd, sink);
+    default:
+        return importText(fd, sink);
+    }
+}
+
+TImportOutcome TPhoneImport::importText(int fd, const Sink& sink)
+{
+    const TImportOutcome readFailed = TImportOutcome::ReadFailed;
+    const QString readError = QStringLiteral("读取文件 \"%1\" 失败：%2");
+    QByteArray chunk(ChunkBytes, Qt::Uninitialized);
+    auto tooLarge = [&] {
+        return fail(TImportOutcome::TooLarge,
+                    QStringLiteral("文件 \"%1\" 太大，不能导入号码列表；可导入的文件最大 %2 MB。")
+                        .arg(fileName_, megabytes(maxBytes)));
+    };
+
+    // First pass: the byte-order mark, and whether the rest is valid UTF-8.
+    // Nothing is kept but a chunk, so the list is the only thing that grows.
+    qsizetype got = readSome(fd, chunk.data(), chunk.size());
+    if (got < 0)
+        return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
+    qsizetype markLength = 0;
+    const TMark mark = markOf(QByteArrayView(chunk.constData(), got), &markLength);
+    bool utf8 = mark == TMark::None || mark == TMark::Utf8;
+    if (utf8) {
+        qint64 total = got;
+        qsizetype from = markLength, keep = 0;
+        while (true) {
+            bool bad = false;
+            const qsizetype ok =
+                validUtf8Prefix(reinterpret_cast<const uchar*>(chunk.constData()) + from, got - from, &bad);
+            if (bad) {
+                utf8 = false;
+                break;
+            }
+            keep = got - from - ok; // a sequence cut off at the chunk's end
+            std::memmove(chunk.data(), chunk.constData() + from + ok, size_t(keep));
+            const qsizetype more = readSome(fd, chunk.data() + keep, chunk.size() - keep);
+            if (more < 0)
+                return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
+            if (more == 0) {
+                utf8 = keep == 0;
+                break;
+            }
+            total += more;
+            if (total > maxBytes)
+                return tooLarge();
+            got = keep + more;
+            from = 0;
+            if ((++ticks_ & 15) == 0 && progress)
+                progress();
+        }
+    }
+
+    // Second pass: the lines.
+    if (::lseek(fd, markLength, SEEK_SET) < 0)
+        return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
+    bool stopped = false;
+    auto emitLine = [&](QByteArrayView line) {
+        tick();
+        if (!hasContent(line))
+            return true;
+        if (!sink(line)) {
+            stopped = true;
+            return false;
+        }
+        return true;
+    };
+    qint64 total = markLength;
+    QStringDecoder decoder;
+    if (!utf8) {
+        decoder = decoderFor(mark, false);
+        if (!decoder.isValid())
+            decoder = QStringDecoder(QStringConverter::Latin1);
+    }
+    TLineSplitter<QByteArrayView, QByteArray> bytesSplitter;
+    TLineSplitter<QStringView, QString> charsSplitter;
+    QByteArray line8;
+    auto emitChars = [&](QStringView line) {
+        line8.clear();
+        appendUtf8(line8, line);
+        return emitLine(line8);
+    };
+    while (true) {
+        const qsizetype n = readSome(fd, chunk.data(), chunk.size());
+        if (n < 0)
+            return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
+        if (n == 0)
+            break;
+        total += n;
+        if (total > maxBytes)
+            return tooLarge();
+        const QByteArrayView piece(chunk.constData(), n);
+        bool go;
+        if (utf8) {
+            go = bytesSplitter.feed(piece, emitLine);
+        } else {
+            const QString chars = decoder(piece);
+            go = charsSplitter.feed(QStringView(chars), emitChars);
+        }
+        if (!go)
+            return fail(TImportOutcome::Stopped, QString());
+    }
+    if (!(utf8 ? bytesSplitter.finish(emitLine) : charsSplitter.finish(emitChars)) || stopped)
+        return fail(TImportOutcome::Stopped, QString());
+    return TImportOutcome::Done;
+}
+
+TImportOutcome TPhoneImport::importCsv(int fd, qint64 size, const Sink& sink)
+{
+    QByteArray bytes(qsizetype(std::min(size, maxBytes)) + 1, Qt::Uninitialized);
+    const qsizetype got = readSome(fd, bytes.data(), bytes.size());
+    if (got < 0)
+        return fail(TImportOutcome::ReadFailed,
+                    QStringLiteral("读取文件 \"%1\" 失败：%2").arg(fileName_, qt_error_string(errno)));
+    if (got > maxBytes)
+        return fail(TImportOutcome::TooLarge,
+                    QStringLiteral("文件 \"%1\" 太大，不能导入号码列表；可导入的文件最大 %2 MB。")
+                        .arg(fileName_, megabytes(maxBytes)));
+    bytes.truncate(got);
+    const QByteArray text = DecodeImportBytes(std::move(bytes));
+
+    // First pass: which column holds the numbers.
+    TColumnStats stats;
+    qint64 firstRow = -1;
+    {
+        TCsvReader csv(text);
+        qint64 row = 0;
+        int col = 0;
+        QByteArrayView cell;
+        while (!csv.atEnd()) {
+            const bool end = csv.next(&cell);
+            if (firstRow < 0 && hasContent(cell))
+                firstRow = row;
+            stats.add(col, row == firstRow, cell);
+            tick();
+            if (end)
+                ++row, col = 0;
+            else
+                ++col;
+        }
+    }
+    column_ = stats.choose();
+    if (column_ < 0)
+        return fail(TImportOutcome::NoNumberColumn,
+                    QStringLiteral("文件 \"%1\" 中没有号码列：没有哪一列的多数单元格是手机号码（%2）。\n"
+                                   "未添加任何号码。")
+                        .arg(fileName_, PlausibleMobileRule()));
+
+    // Second pass: the cells of that column.
+    TCsvReader csv(text);
+    qint64 row = 0;
+    int col = 0;
+    QByteArrayView cell;
+    QByteArray scratch;
+    while (!csv.atEnd()) {
+        const bool end = csv.next(&cell);
+        if (col == column_ && hasContent(cell)) {
+            if (row == firstRow && !looksLikeNumber(cell)) {
+                headerSkipped_ = true;
+            } else if (!sink(oneLine(cell, scratch))) {
+                return fail(TImportOutcome::Stopped, QString());
+            }
+        }
+        tick();
+        if (end)
+            ++row, col = 0;
+        else
+            ++col;
+    }
+    return TImportOutcome::Done;
+}
+
+TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
+{
+    auto damaged = [&](const QString& detail) {
+        return fail(TImportOutcome::BadWorkbook,
+                    QStringLiteral(
+                        "文件 \"%1\" 不是可读的 Excel 工作簿（*.xlsx），可能已损坏：%2。\n未添加任何号码。")
+                        .arg(fileName_, detail));
+    };
+    auto tooLarge = [&] {
+        return fail(TImportOutcome::TooLarge,
+                    QStringLiteral("工作簿 \"%1\" 的内容太大，不能导入号码列表；解压后每部分最大 %2 MB。\n"
+                                   "未添加任何号码。")
+                        .arg(fileName_, megabytes(maxBytes)));
+    };
+
+    // A password-protected workbook is not a ZIP archive but an OLE compound file.
+    char head[8] = {};
+    if (readSome(fd, head, 8) == 8 && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0)
+        return fail(
+            TImportOutcome::Encrypted,
+            QStringLiteral("工作簿 \"%1\" 设有打开密码（已加密），或是改了名的旧版 *.xls 文件，无法读取。\n"
+                           "请在 Excel 中取消密码并另存为 Excel 工作簿（*.xlsx）或 CSV 文件后再导入。\n"
+                           "未添加任何号码。")
+                .arg(fileName_));
+    ::lseek(fd, 0, SEEK_SET);
+
+    QFile device;
+    if (!device.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
+        return damaged(device.errorString());
+    QuaZip zip(&device);
+    if (!zip.open(QuaZip::mdUnzip))
+        return damaged(QStringLiteral("不是 ZIP 压缩格式"));
+
+    // Reads one part through an XML reader; f(reader) handles its tokens.
+    // Returns an empty text on success, else what went wrong.
+    enum class TPart { Ok, Missing, Broken, TooLarge };
+    QString partError;
+    auto readPart = [&](const QString& name, auto&& f) -> TPart {
+        if (!zip.setCurrentFile(name, QuaZip::csInsensitive))
+            return TPart::Missing;
+        QuaZipFile file(&zip);
+        if (!file.open(QIODevice::ReadOnly)) {
+            partError = QStringLiteral("无法读取 %1（错误 %2）").arg(name).arg(file.getZipError());
+            return TPart::Broken;
+        }
+        if (file.usize() > maxBytes)
+            return TPart::TooLarge;
+        QXmlStreamReader xml(&file);
+        bool large = false;
+        f(xml, [&] {
+            tick();
+            if ((ticks_ & 1023) == 0 && file.pos() > maxBytes)
+                large = true;
+            return !large;
+        });
+        if (large)
+            return TPart::TooLarge;
+        if (xml.hasError()) {
+            partError =
+                QStringLiteral("%1 第 %2 行：%3").arg(name).arg(xml.lineNumber()).arg(xml.errorString());
+            return TPart::Broken;
+        }
+        file.close();
+        if (file.getZipError() != 0) {
+            partError = QStringLiteral("%1 校验失败（错误 %2）").arg(name).arg(file.getZipError());
+            return TPart::Broken;
+        }
+        return TPart::Ok;
+    };
+    auto failed = [&](TPart r, const QString& name) {
+        if (r == TPart::TooLarge)
+            return tooLarge();
+        if (r == TPart::Missing)
+            return damaged(QStringLiteral("缺少 %1").arg(name));
+        return damaged(partError);
+    };
+
+    // The first worksheet: the workbook names its sheets in order, the
+    // workbook's relationships say which part each one is.
+    QString firstSheetId;
+    const QString workbook = QStringLiteral("xl/workbook.xml");
+    TPart r = readPart(workbook, [&](QXmlStreamReader& xml, auto&& more) {
+        while (!xml.atEnd() && more()) {
+            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"sheet") {
+                firstSheetId = relationshipId(xml.attributes()).toString();
+                return;
+            }
+        }
+    });
+    if (r != TPart::Ok)
+        return failed(r, workbook);
+    QString sheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
+    QString stringsPart = QStringLiteral("xl/sharedStrings.xml");
+    const QString rels = QStringLiteral("xl/_rels/workbook.xml.rels");
+    r = readPart(rels, [&](QXmlStreamReader& xml, auto&& more) {
+        while (!xml.atEnd() && more()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"Relationship")
+                continue;
+            const QXmlStreamAttributes a = xml.attributes();
+            if (!firstSheetId.isEmpty() && a.value(QLatin1String("Id")) == firstSheetId)
+                sheetPart = partName(a.value(QLatin1String("Target")));
+            if (a.value(QLatin1String("Type")).endsWith(u"/sharedStrings"))
+                stringsPart = partName(a.value(QLatin1String("Target")));
+        }
+    });
+    if (r != TPart::Ok && r != TPart::Missing)
+        return failed(r, rels);
+
+    // Shared strings: the text of every <si>, runs joined, phonetic runs left out.
+    QByteArray strings;
+    QList<qsizetype> stringEnds;
+    r = readPart(stringsPart, [&](QXmlStreamReader& xml, auto&& more) {
+        int inText = 0, inPhonetic = 0;
+        while (!xml.atEnd() && more()) {
+            switch (xml.readNext()) {
+            case QXmlStreamReader::StartElement:
+                if (xml.name() == u"t")
+                    ++inText;
+                else if (xml.name() == u"rPh")
+                    ++inPhonetic;
+                break;
+            case QXmlStreamReader::EndElement:
+                if (xml.name() == u"t")
+                    --inText;
+                else if (xml.name() == u"rPh")
+                    --inPhonetic;
+                else if (xml.name() == u"si")
+                    stringEnds.append(strings.size());
+                break;
+            case QXmlStreamReader::Characters:
+                if (inText > 0 && inPhonetic == 0)
+                    appendUtf8(strings, xml.text());
+                break;
+            default:
+                break;
+            }
+        }
+    });
+    if (r != TPart::Ok && r != TPart::Missing)
+        return failed(r, stringsPart);
+    auto sharedString = [&](qsizetype i) -> QByteArrayView {
+        if (i < 0 || i >= stringEnds.size())
+            return {};
+        const qsizetype b = i == 0 ? 0 : stringEnds[i - 1];
+        return QByteArrayView(strings).sliced(b, stringEnds[i] - b);
+    };
+
+    // The sheet: every non-empty cell, kept by column until the number column is known.
+    TColumnStats stats;
+    QList<TSheetColumn> columns;
+    qint64 firstRow = -1;
+    r = readPart(sheetPart, [&](QXmlStreamReader& xml, auto&& more) {
+        qint64 row = 0;
+        int col = -1;
+        enum { Number, Shared, Other } type = Number;
+        enum { None, Value, InlineText } in = None;
+        int phonetic = 0;
+        QByteArray value;
+        bool inCell = false;
+        while (!xml.atEnd() && more()) {
+            switch (xml.readNext()) {
+            case QXmlStreamReader::StartElement: {
+                const QStringView name = xml.name();
+                if (name == u"c") {
+                    const QXmlStreamAttributes a = xml.attributes();
+                    const QStringView ref = a.value(QLatin1String("r"));
+                    const int c = ref.isEmpty() ? -1 : columnOfRef(ref);
+                    col = c >= 0 ? c : col + 1;
+                    const QStringView t = a.value(QLatin1String("t"));
+                    type = t.isEmpty() || t == u"n" ? Number : t == u"s" ? Shared : Other;
+                    value.clear();
+                    inCell = true;
+                } else if (name == u"v" && inCell) {
+                    in = Value;
+                } else if (name == u"t" && inCell) {
+                    in = InlineText;
+                } else if (name == u"rPh") {
+                    ++phonetic;
+                } else if (name == u"row") {
+                    const QStringView ref = xml.attributes().value(QLatin1String("r"));
+                    const qint64 rr = ref.isEmpty() ? -1 : rowOfRef(ref);
+                    row = rr > 0 ? rr : row + 1;
+                    col = -1;
+                }
+                break;
+            }
+            case QXmlStreamReader::Characters:
+                if (in != None && phonetic == 0)
+                    appendUtf8(value, xml.text());
+                break;
+            case QXmlStreamReader::EndElement: {
+                const QStringView name = xml.name();
+                if (name == u"v" || name == u"t") {
+                    in = None;
+                } else if (name == u"rPh") {
+                    --phonetic;
+                } else if (name == u"c") {
+                    inCell = false;
+                    QByteArrayView cell = value;
+                    QByteArray number;
+                    if (type == Shared) {
+                        bool ok = false;
+                        const qsizetype i = QByteArrayView(value).trimmed().toLongLong(&ok);
+                        cell = ok ? sharedString(i) : QByteArrayView();
+                    } else if (type == Number) {
+                        number = WholeNumberText(value);
+                        cell = number;
+                    }
+                    if (!hasContent(cell))
+                        break;
+                    if (firstRow < 0)
+                        firstRow = row;
+                    stats.add(col, row == firstRow, cell);
+                    if (col >= columns.size())
+                        columns.resize(col + 1);
+                    columns[col].add(row, cell);
+                }
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    });
+    if (r != TPart::Ok)
+        return failed(r, sheetPart);
+
+    column_ = stats.choose();
+    if (column_ < 0)
+        return fail(TImportOutcome::NoNumberColumn,
+                    QStringLiteral(
+                        "工作簿 \"%1\" 的第一个工作表中没有号码列：没有哪一列的多数单元格是手机号码（%2）。\n"
+                        "未添加任何号码。")
+                        .arg(fileName_, PlausibleMobileRule()));
+    const TSheetColumn& chosen = columns[column_];
+    QByteArray scratch;
+    for (qsizetype i = 0; i < chosen.ends.size(); ++i) {
+        const QByteArrayView cell = chosen.at(i);
+        if (i == 0 && chosen.firstRow == firstRow && !looksLikeNumber(cell)) {
+            headerSkipped_ = true;
+            continue;
+        }
+        if (!sink(oneLine(cell, scratch)))
+            return fail(TImportOutcome::Stopped, QString());
+        tick();
+    }
+    return TImportOutcome::Done;
+}

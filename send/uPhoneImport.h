@@ -1,0 +1,85 @@
+#pragma once
+// Reading numbers from a file for the send page's list: text files (one number
+// a line), CSV files and Excel workbooks (.xlsx). No widgets here: the page
+// gives a sink for the lines and a hook that pumps window messages.
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringView>
+#include <functional>
+
+// What the import makes of a file, by its name's suffix (case-insensitive).
+enum class TImportFormat { Text, Csv, Xlsx, LegacyXls };
+TImportFormat ImportFormatOf(const QString& fileName);
+
+// The file-open dialog's filter, in the program's own "description|pattern|..." form.
+QString PhoneImportFilter();
+
+// How an import ended.
+enum class TImportOutcome {
+    Done,
+    CannotOpen,     // missing, unreadable, or not a regular file (a device, a pipe, a folder)
+    ReadFailed,     // an error while reading
+    TooLarge,       // larger than an import may be; nothing was read
+    NoNumberColumn, // a table without a column of mobile numbers
+    BadWorkbook,    // not a readable .xlsx: damaged, or not a workbook at all
+    Encrypted,      // a password-protected workbook
+    LegacyFormat,   // an .xls workbook
+    Stopped,        // the sink asked to stop
+};
+
+// Largest file (and largest part of a workbook, unpacked) an import reads.
+constexpr qint64 MaxImportBytes = qint64(1) << 30;
+
+// Decodes the bytes of a text or CSV file: by its byte-order mark (UTF-8,
+// UTF-16 LE or BE) when it has one, else as UTF-8 when they are valid UTF-8,
+// else as GB18030. The result is UTF-8 without a mark.
+QByteArray DecodeImportBytes(QByteArray bytes);
+// The same, to a string.
+QString DecodePhoneFile(const QByteArray& bytes);
+
+// True when the bytes are valid UTF-8 (no overlong forms, surrogates or codes above U+10FFFF).
+bool IsValidUtf8(QByteArrayView bytes);
+
+// A number cell of a worksheet as its whole digits when it holds a whole
+// number ("1.39E+10" -> "13900000000", "13900000001.0" -> "13900000001");
+// any other text comes back unchanged.
+QByteArray WholeNumberText(QByteArrayView number);
+
+class TPhoneImport
+{
+public:
+    // Receives every line to add, in order, in UTF-8 without a line end: the
+    // lines of a text file that are not blank, the non-empty cells of a table's
+    // number column. Return false to stop the import (outcome Stopped).
+    using Sink = std::function<bool(QByteArrayView line)>;
+
+    // Called now and then while the import runs, to keep the window alive.
+    std::function<void()> progress;
+    qint64 maxBytes = MaxImportBytes;
+
+    // Reads the file. For a table, lines reach the sink only once the whole
+    // table has been read and its number column found; a text file streams
+    // them, so on a failure the caller drops what it received.
+    TImportOutcome run(const QString& fileName, const Sink& sink);
+
+    // After run: the message for the user when the outcome is not Done (Chinese).
+    QString message() const { return message_; }
+    // Table imports: the column taken (0 = first) and whether a header row was skipped.
+    int column() const { return column_; }
+    bool headerSkipped() const { return headerSkipped_; }
+
+private:
+    TImportOutcome fail(TImportOutcome outcome, const QString& message);
+    TImportOutcome importText(int fd, const Sink& sink);
+    TImportOutcome importCsv(int fd, qint64 size, const Sink& sink);
+    TImportOutcome importXlsx(int fd, const Sink& sink);
+    void tick();
+
+    QString fileName_;
+    QString message_;
+    int column_ = -1;
+    bool headerSkipped_ = false;
+    unsigned ticks_ = 0;
+};
