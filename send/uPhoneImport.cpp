@@ -221,10 +221,13 @@ public:
             if (piece[0] == Char('\n'))
                 b = 1;
         }
-        for (qsizetype i = b; i < n; ++i) {
-            const Char c = piece[i];
-            if (c != Char('\n') && c != Char('\r'))
-                continue;
+        // The next LF and the next CR, each looked for again only once passed,
+        // so that a piece is scanned once whichever line end it uses.
+        qsizetype nextLf = find(piece, '\n', b), nextCr = find(piece, '\r', b);
+        while (true) {
+            const qsizetype i = std::min(nextLf, nextCr);
+            if (i >= n)
+                break;
             bool go;
             if (carry_.isEmpty()) {
                 go = f(piece.sliced(b, i - b));
@@ -233,17 +236,21 @@ public:
                 go = f(View(carry_));
                 carry_.clear();
             }
-            if (c == Char('\r')) {
+            b = i + 1;
+            if (piece[i] == Char('\r')) {
                 if (i + 1 < n) {
                     if (piece[i + 1] == Char('\n'))
-                        ++i;
+                        ++b;
                 } else {
                     skipLf_ = true;
                 }
             }
-            b = i + 1;
             if (!go)
                 return false;
+            if (nextLf < b)
+                nextLf = find(piece, '\n', b);
+            if (nextCr < b)
+                nextCr = find(piece, '\r', b);
         }
         if (b < n)
             carry_.append(piece.sliced(b));
@@ -260,6 +267,20 @@ public:
     }
 
 private:
+    // Position of c in piece from `from` on, or the piece's size.
+    static qsizetype find(QByteArrayView piece, char c, qsizetype from)
+    {
+        if (from >= piece.size())
+            return piece.size();
+        const void* p = std::memchr(piece.data() + from, c, size_t(piece.size() - from));
+        return p ? static_cast<const char*>(p) - piece.data() : piece.size();
+    }
+    static qsizetype find(QStringView piece, char c, qsizetype from)
+    {
+        const qsizetype i = from < piece.size() ? piece.indexOf(QLatin1Char(c), from) : -1;
+        return i < 0 ? piece.size() : i;
+    }
+
     Buffer carry_;
     bool skipLf_ = false;
 };
@@ -276,6 +297,17 @@ bool hasContent(QByteArrayView line)
 
 // --- tables ---
 
+// Digits only, not starting with a zero unless alone: a number cell already in its whole digits.
+bool isPlainDigits(QByteArrayView s)
+{
+    if (s.isEmpty() || (s[0] == '0' && s.size() > 1))
+        return false;
+    for (char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
 // Trims characters of code 32 and below at both ends of UTF-8 bytes.
 QByteArrayView trimmed(QByteArrayView s)
 {
@@ -289,18 +321,12 @@ QByteArrayView trimmed(QByteArrayView s)
 
 bool isPlausible(QByteArrayView cell)
 {
-    // Short ASCII cells (numbers are) are widened on the stack; the rest is decoded.
-    char16_t wide[64];
+    // Cells of table size are decoded on the stack; a UTF-8 byte makes at most one UTF-16 unit.
+    QChar wide[128];
     if (cell.size() <= qsizetype(std::size(wide))) {
-        qsizetype i = 0;
-        for (; i < cell.size(); ++i) {
-            const uchar c = uchar(cell[i]);
-            if (c >= 0x80)
-                break;
-            wide[i] = c;
-        }
-        if (i == cell.size())
-            return IsPlausibleMobile(QStringView(wide, cell.size()));
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QChar* end = utf8.appendToBuffer(wide, cell);
+        return IsPlausibleMobile(QStringView(wide, end - wide));
     }
     return IsPlausibleMobile(QString::fromUtf8(cell));
 }
@@ -1076,7 +1102,7 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
                         bool ok = false;
                         const qsizetype i = QByteArrayView(value).trimmed().toLongLong(&ok);
                         cell = ok ? sharedString(i) : QByteArrayView();
-                    } else if (type == Number) {
+                    } else if (type == Number && !isPlainDigits(value)) {
                         number = WholeNumberText(value);
                         cell = number;
                     }

@@ -81,9 +81,12 @@ void TPhoneListModel::stage(QStringView line)
 
 void TPhoneListModel::stageUtf8(QByteArrayView line)
 {
-    starts_.append(buf_.size());
-    buf_.append(line);
-    buf_.append('\n');
+    const qsizetype at = buf_.size();
+    starts_.append(at);
+    buf_.resize(at + line.size() + 1);
+    char* out = buf_.data() + at;
+    std::memcpy(out, line.data(), size_t(line.size()));
+    out[line.size()] = '\n';
 }
 
 void TPhoneListModel::announce()
