@@ -165,6 +165,56 @@ qsizetype validUtf8Prefix(const uchar* p, qsizetype n, bool* bad)
     return i;
 }
 
+struct TEncoding
+{
+    TMark mark = TMark::None;
+    qsizetype markLength = 0;
+    bool utf8 = false; // the bytes after the mark are valid UTF-8
+};
+
+// Reads the file from its start through `chunk` to find its mark and whether
+// the rest is valid UTF-8. 0 when done, -1 on a read error (errno), 1 when the
+// file turned out larger than maxBytes.
+int scanEncoding(int fd, QByteArray& chunk, qint64 maxBytes, TEncoding* enc,
+                 const std::function<void()>& tick)
+{
+    if (::lseek(fd, 0, SEEK_SET) < 0)
+        return -1;
+    qsizetype got = readSome(fd, chunk.data(), chunk.size());
+    if (got < 0)
+        return -1;
+    enc->mark = markOf(QByteArrayView(chunk.constData(), got), &enc->markLength);
+    enc->utf8 = enc->mark == TMark::None || enc->mark == TMark::Utf8;
+    if (!enc->utf8)
+        return 0;
+    qint64 total = got;
+    qsizetype from = enc->markLength;
+    while (true) {
+        bool bad = false;
+        const qsizetype ok =
+            validUtf8Prefix(reinterpret_cast<const uchar*>(chunk.constData()) + from, got - from, &bad);
+        if (bad) {
+            enc->utf8 = false;
+            return 0;
+        }
+        const qsizetype keep = got - from - ok; // a sequence cut off at the chunk's end
+        std::memmove(chunk.data(), chunk.constData() + from + ok, size_t(keep));
+        const qsizetype more = readSome(fd, chunk.data() + keep, chunk.size() - keep);
+        if (more < 0)
+            return -1;
+        if (more == 0) {
+            enc->utf8 = keep == 0;
+            return 0;
+        }
+        total += more;
+        if (total > maxBytes)
+            return 1;
+        got = keep + more;
+        from = 0;
+        tick();
+    }
+}
+
 QStringDecoder decoderFor(TMark mark, bool validUtf8)
 {
     switch (mark) {
@@ -743,41 +793,12 @@ TImportOutcome TPhoneImport::importText(int fd, const Sink& sink)
 
     // First pass: the byte-order mark, and whether the rest is valid UTF-8.
     // Nothing is kept but a chunk, so the list is the only thing that grows.
-    qsizetype got = readSome(fd, chunk.data(), chunk.size());
-    if (got < 0)
-        return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
-    qsizetype markLength = 0;
-    const TMark mark = markOf(QByteArrayView(chunk.constData(), got), &markLength);
-    bool utf8 = mark == TMark::None || mark == TMark::Utf8;
-    if (utf8) {
-        qint64 total = got;
-        qsizetype from = markLength, keep = 0;
-        while (true) {
-            bool bad = false;
-            const qsizetype ok =
-                validUtf8Prefix(reinterpret_cast<const uchar*>(chunk.constData()) + from, got - from, &bad);
-            if (bad) {
-                utf8 = false;
-                break;
-            }
-            keep = got - from - ok; // a sequence cut off at the chunk's end
-            std::memmove(chunk.data(), chunk.constData() + from + ok, size_t(keep));
-            const qsizetype more = readSome(fd, chunk.data() + keep, chunk.size() - keep);
-            if (more < 0)
-                return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
-            if (more == 0) {
-                utf8 = keep == 0;
-                break;
-            }
-            total += more;
-            if (total > maxBytes)
-                return tooLarge();
-            got = keep + more;
-            from = 0;
-            if ((++ticks_ & 15) == 0 && progress)
-                progress();
-        }
-    }
+    TEncoding enc;
+    if (const int r = scanEncoding(fd, chunk, maxBytes, &enc, [this] { tick(); }); r != 0)
+        return r < 0 ? fail(readFailed, readError.arg(fileName_, qt_error_string(errno))) : tooLarge();
+    const TMark mark = enc.mark;
+    const qsizetype markLength = enc.markLength;
+    const bool utf8 = enc.utf8;
 
     // Second pass: the lines.
     if (::lseek(fd, markLength, SEEK_SET) < 0)
@@ -835,17 +856,50 @@ TImportOutcome TPhoneImport::importText(int fd, const Sink& sink)
 
 TImportOutcome TPhoneImport::importCsv(int fd, qint64 size, const Sink& sink)
 {
-    QByteArray bytes(qsizetype(std::min(size, maxBytes)) + 1, Qt::Uninitialized);
-    const qsizetype got = readSome(fd, bytes.data(), bytes.size());
-    if (got < 0)
-        return fail(TImportOutcome::ReadFailed,
-                    QStringLiteral("读取文件 \"%1\" 失败：%2").arg(fileName_, qt_error_string(errno)));
-    if (got > maxBytes)
+    const QString readError = QStringLiteral("读取文件 \"%1\" 失败：%2");
+    auto tooLarge = [&] {
         return fail(TImportOutcome::TooLarge,
                     QStringLiteral("文件 \"%1\" 太大，不能导入号码列表；可导入的文件最大 %2 MB。")
                         .arg(fileName_, megabytes(maxBytes)));
-    bytes.truncate(got);
-    const QByteArray text = DecodeImportBytes(std::move(bytes));
+    };
+    // The whole text in UTF-8: the column is chosen over all rows before any is taken.
+    // It is read (or decoded) straight from the file, so the raw bytes are not held beside it.
+    QByteArray chunk(ChunkBytes, Qt::Uninitialized);
+    TEncoding enc;
+    if (const int r = scanEncoding(fd, chunk, maxBytes, &enc, [this] { tick(); }); r != 0)
+        return r < 0 ? fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)))
+                     : tooLarge();
+    if (::lseek(fd, enc.markLength, SEEK_SET) < 0)
+        return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)));
+    QByteArray text;
+    if (enc.utf8) {
+        chunk = QByteArray();
+        text.resize(qsizetype(std::min(size, maxBytes)) - enc.markLength + 1);
+        const qsizetype got = readSome(fd, text.data(), text.size());
+        if (got < 0)
+            return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)));
+        if (got == text.size()) // grew since it was looked at
+            return tooLarge();
+        text.truncate(got);
+    } else {
+        QStringDecoder decoder = decoderFor(enc.mark, false);
+        if (!decoder.isValid())
+            decoder = QStringDecoder(QStringConverter::Latin1);
+        text.reserve(qsizetype(std::min(size, maxBytes)) * 3 / 2 + 16); // the most UTF-8 can take
+        qint64 total = enc.markLength;
+        while (true) {
+            const qsizetype n = readSome(fd, chunk.data(), chunk.size());
+            if (n < 0)
+                return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)));
+            if (n == 0)
+                break;
+            if ((total += n) > maxBytes)
+                return tooLarge();
+            const QString piece = decoder(QByteArrayView(chunk.constData(), n));
+            appendUtf8(text, piece);
+            tick();
+        }
+    }
 
     // First pass: which column holds the numbers.
     TColumnStats stats;
