@@ -627,41 +627,6 @@ QString PhoneImportFilter()
     return QStringLiteral("txt(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|Excel 工作簿(*.xlsx)|*.xlsx|所有文件(*)|*");
 }
 
-bool IsValidUtf8(QByteArrayView bytes)
-{
-    bool bad = false;
-    return validUtf8Prefix(reinterpret_cast<const uchar*>(bytes.data()), bytes.size(), &bad) == bytes.size();
-}
-
-QByteArray DecodeImportBytes(QByteArray bytes)
-{
-    qsizetype markLength = 0;
-    const TMark mark = markOf(bytes, &markLength);
-    const bool valid =
-        (mark == TMark::None || mark == TMark::Utf8) && IsValidUtf8(QByteArrayView(bytes).sliced(markLength));
-    if (valid) {
-        bytes.remove(0, markLength); // in place
-        return bytes;
-    }
-    QStringDecoder decoder = decoderFor(mark, false);
-    if (!decoder.isValid()) // no GB18030 on this system: keep every byte as one character
-        return QString::fromLatin1(bytes).toUtf8();
-    // Piece by piece, so that only the bytes and the result are held at once.
-    QByteArray out;
-    out.reserve(bytes.size() - markLength);
-    for (qsizetype at = markLength; at < bytes.size(); at += ChunkBytes) {
-        const QString piece =
-            decoder(QByteArrayView(bytes).sliced(at, std::min(ChunkBytes, bytes.size() - at)));
-        appendUtf8(out, piece);
-    }
-    return out;
-}
-
-QString DecodePhoneFile(const QByteArray& bytes)
-{
-    return QString::fromUtf8(DecodeImportBytes(bytes));
-}
-
 QByteArray WholeNumberText(QByteArrayView number)
 {
     const QByteArrayView s = trimmed(number);
@@ -1034,7 +999,7 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
     QString firstSheetId;
     const QString workbook = QStringLiteral("xl/workbook.xml");
     TPart r = readPart(workbook, [&](QXmlStreamReader& xml, auto&& more) {
-        while (!xml.atEnd() && more()) {
+        while (!xml.atEnd() && !xml.hasError() && more()) {
             if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"sheet") {
                 firstSheetId = relationshipId(xml.attributes()).toString();
                 return;
@@ -1047,7 +1012,7 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
     QString stringsPart = QStringLiteral("xl/sharedStrings.xml");
     const QString rels = QStringLiteral("xl/_rels/workbook.xml.rels");
     r = readPart(rels, [&](QXmlStreamReader& xml, auto&& more) {
-        while (!xml.atEnd() && more()) {
+        while (!xml.atEnd() && !xml.hasError() && more()) {
             if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"Relationship")
                 continue;
             const QXmlStreamAttributes a = xml.attributes();
@@ -1065,7 +1030,7 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
     QList<qsizetype> stringEnds;
     r = readPart(stringsPart, [&](QXmlStreamReader& xml, auto&& more) {
         int inText = 0, inPhonetic = 0;
-        while (!xml.atEnd() && more()) {
+        while (!xml.atEnd() && !xml.hasError() && more()) {
             switch (xml.readNext()) {
             case QXmlStreamReader::StartElement:
                 if (xml.name() == u"t")
@@ -1111,7 +1076,7 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
         int phonetic = 0;
         QByteArray value;
         bool inCell = false;
-        while (!xml.atEnd() && more()) {
+        while (!xml.atEnd() && !xml.hasError() && more()) {
             switch (xml.readNext()) {
             case QXmlStreamReader::StartElement: {
                 const QStringView name = xml.name();

@@ -32,16 +32,6 @@ enum class TImportOutcome {
 // Largest file (and largest part of a workbook, unpacked) an import reads.
 constexpr qint64 MaxImportBytes = qint64(1) << 30;
 
-// Decodes the bytes of a text or CSV file: by its byte-order mark (UTF-8,
-// UTF-16 LE or BE) when it has one, else as UTF-8 when they are valid UTF-8,
-// else as GB18030. The result is UTF-8 without a mark.
-QByteArray DecodeImportBytes(QByteArray bytes);
-// The same, to a string.
-QString DecodePhoneFile(const QByteArray& bytes);
-
-// True when the bytes are valid UTF-8 (no overlong forms, surrogates or codes above U+10FFFF).
-bool IsValidUtf8(QByteArrayView bytes);
-
 // A number cell of a worksheet as its whole digits when it holds a whole
 // number ("1.39E+10" -> "13900000000", "13900000001.0" -> "13900000001");
 // any other text comes back unchanged.

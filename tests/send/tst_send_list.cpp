@@ -2,6 +2,7 @@
 // clear and the column layout, with the pending lists kept in step.
 #include "app/uDataType.h"
 #include "send/frmSend.h"
+#include "send/uPhoneImport.h"
 #include "send/uPhoneList.h"
 #include "tests/support/FakeUi.h"
 
@@ -13,7 +14,11 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 QStringList S(std::initializer_list<const char*> items)
@@ -158,6 +163,11 @@ private slots:
                                         << S({"138张", "139"});
         QTest::newRow("UTF-8") << QByteArray("\xE5\xBC\xA0\xE4\xB8\x89 138\n") << S({"张三 138"});
         QTest::newRow("GB18030") << QByteArray("\xD5\xC5\xC8\xFD 138\r\n139\r\n") << S({"张三 138", "139"});
+        // Saved as "Unicode" by Windows editors: UTF-16 with a byte-order mark.
+        QTest::newRow("UTF-16 LE") << QByteArray("\xFF\xFE\x20\x5F\x31\0\x33\0\x38\0\r\0\n\0\x31\0", 16)
+                                   << S({"张138", "1"});
+        QTest::newRow("UTF-16 BE") << QByteArray("\xFE\xFF\x5F\x20\0\x31\0\x33\0\x38\0\r\0\n\0\x31", 16)
+                                   << S({"张138", "1"});
     }
     void import()
     {
@@ -177,6 +187,8 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::newRow("missing") << "missing";
         QTest::newRow("folder") << "folder";
+        QTest::newRow("pipe") << "pipe";
+        QTest::newRow("link to /dev/zero") << "zero";
     }
     void unreadableFile()
     {
@@ -186,14 +198,143 @@ private slots:
         if (kind == QLatin1String("folder")) {
             path = dir.filePath(QStringLiteral("folder.txt"));
             QVERIFY(QDir().mkpath(path));
+        } else if (kind == QLatin1String("pipe")) {
+            path = dir.filePath(QStringLiteral("pipe.txt"));
+            QFile::remove(path);
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == QLatin1String("zero")) {
+            path = dir.filePath(QStringLiteral("zero.txt"));
+            QFile::remove(path);
+            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
         }
+        // Should the window block in opening the pipe, a writer frees it after
+        // a few seconds, and the test fails instead of hanging.
+        std::atomic<bool> done{false};
+        std::unique_ptr<QThread> rescue(QThread::create([&] {
+            for (int i = 0; i < 30 && !done; ++i)
+                QThread::msleep(100);
+            if (!done)
+                if (const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+                    fd >= 0)
+                    ::close(fd);
+        }));
+        rescue->start();
+        QElapsedTimer t;
+        t.start();
         ui->files << path;
         page->BtnLoadPhone->click();
+        done = true;
+        rescue->wait();
+        QVERIFY2(t.elapsed() < 2000, "the import waited on the file");
         QCOMPARE(ui->count(), 1);
         QVERIFY(ui->last().topLevelError);
         QCOMPARE(ui->last().icon, TMsgIcon::Error);
         QVERIFY(ui->last().text.contains(path));
         QCOMPARE(listed(), S({"100"}));
+        verifyIdle();
+    }
+
+    // A file too large to list is refused before it is read; nothing changes.
+    void fileTooLarge()
+    {
+        handEnter(S({"100"}));
+        const QString path = dir.filePath(QStringLiteral("huge.txt"));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            QVERIFY(f.resize(MaxImportBytes + 1)); // sparse: takes no room on the disk
+        }
+        QElapsedTimer t;
+        t.start();
+        ui->files << path;
+        page->BtnLoadPhone->click();
+        QFile::remove(path);
+        QVERIFY(t.elapsed() < 2000);
+        QCOMPARE(ui->count(), 1);
+        QCOMPARE(ui->last().icon, TMsgIcon::Error);
+        QVERIFY(ui->last().text.contains(QStringLiteral("太大")));
+        QVERIFY(ui->last().text.contains(path));
+        QCOMPARE(listed(), S({"100"}));
+        QCOMPARE(Para.Phones, S({"100"}));
+        verifyIdle();
+    }
+
+    // A table's number column goes to the list, and only to the list.
+    void spreadsheetImport()
+    {
+        handEnter(S({"100"}));
+        testEnter(S({"200"}));
+        ui->files << writeFile(QStringLiteral("list.csv"), "姓名,手机号码,城市\r\n"
+                                                           "\"张,三\",13900000001,北京\r\n"
+                                                           "李四,13900000002,上海\r\n");
+        page->BtnLoadPhone->click();
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(listed(), S({"100", "200", "13900000001", "13900000002"}));
+        QCOMPARE(Para.Phones, S({"100"}));
+        QCOMPARE(Para.TestPhones, S({"200"}));
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("4"));
+        verifyIdle();
+    }
+
+    // Tables that cannot be read, or have no number column, say so and add nothing.
+    void spreadsheetRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no number column")
+            << "names.csv" << QByteArray("姓名,城市\n张三,北京\n") << "没有号码列";
+        QTest::newRow("damaged workbook") << "broken.xlsx" << QByteArray("PK\x03\x04 not really") << "损坏";
+        QTest::newRow("password-protected workbook")
+            << "secret.xlsx" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") + QByteArray(600, '\0')
+            << "密码";
+        QTest::newRow("legacy workbook")
+            << "old.xls" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") << "*.xlsx";
+    }
+    void spreadsheetRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, says);
+        handEnter(S({"100"}));
+        ui->files << writeFile(name, bytes);
+        page->BtnLoadPhone->click();
+        QCOMPARE(ui->count(), 1);
+        QCOMPARE(ui->last().icon, TMsgIcon::Error);
+        QVERIFY(ui->last().topLevelError);
+        QVERIFY2(ui->last().text.contains(says), qPrintable(ui->last().text));
+        QCOMPARE(listed(), S({"100"}));
+        QCOMPARE(Para.Phones, S({"100"}));
+        verifyIdle();
+    }
+
+    // While a table is read, the page shows it is busy and ignores the list buttons.
+    void spreadsheetImportIsBusy()
+    {
+        handEnter(S({"100"}));
+        QByteArray csv = "name,tel\n";
+        for (int i = 0; i < 5000; ++i)
+            csv += "n" + QByteArray::number(i) + "," + QByteArray::number(13900000000LL + i) + "\n";
+        ui->files << writeFile(QStringLiteral("many.csv"), csv);
+        bool seen = false;
+        QTimer::singleShot(0, page.get(), [&] {
+            seen = true;
+            QVERIFY(page->Busy());
+            QVERIFY(QApplication::overrideCursor());
+            QVERIFY(page->lblphoneInfo->isVisible());
+            QCOMPARE(page->lblphoneInfo->text(), QStringLiteral("正在导入数据，请稍后....."));
+            QVERIFY(!page->lstPhone->isVisible());
+            page->btnClear->click();
+            page->BtnDelete->click();
+            page->BtnInput->click();
+        });
+        page->inputPhones = accepting(S({"999"}));
+        page->lstPhone->selectRows(0, 0);
+        page->BtnLoadPhone->click();
+        QVERIFY(seen);
+        QCOMPARE(page->PhoneModel()->count(), 5001);
+        QCOMPARE(Para.Phones, S({"100"}));
+        QCOMPARE(page->PhoneModel()->line(5000), QStringLiteral("13900004999"));
         verifyIdle();
     }
 
