@@ -7,10 +7,13 @@
 #include <QHash>
 #include <QList>
 #include <QStringDecoder>
+#include <QThread>
 #include <QXmlStreamReader>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <quazip.h>
 #include <quazipfile.h>
 #include <sys/stat.h>
@@ -530,26 +533,142 @@ private:
     QByteArray scratch_;
 };
 
-// The non-empty cells of one worksheet column, in order, kept as UTF-8.
-struct TSheetColumn
+// The shared strings of a workbook, in UTF-8, one after another.
+struct TSharedStrings
 {
     QByteArray text;
     QList<qsizetype> ends;
-    qint64 firstRow = -1; // row of the first cell kept
 
-    void add(qint64 row, QByteArrayView cell)
+    QByteArrayView at(qint64 i) const
     {
-        if (ends.isEmpty())
-            firstRow = row;
-        text.append(cell);
-        ends.append(text.size());
-    }
-    QByteArrayView at(qsizetype i) const
-    {
+        if (i < 0 || i >= ends.size())
+            return {};
         const qsizetype b = i == 0 ? 0 : ends[i - 1];
         return QByteArrayView(text).sliced(b, ends[i] - b);
     }
 };
+
+// The cells of one worksheet column, in order: a cell's own text (kept in UTF-8)
+// or the index of a shared string, each with its row.
+struct TSheetColumn
+{
+    QByteArray text;
+    QList<QPair<qint64, qint64>> cells; // (row, index of a shared string, or -(end of own text) - 1)
+
+    void addText(qint64 row, QByteArrayView cell)
+    {
+        text.append(cell);
+        cells.append({row, -qint64(text.size()) - 1});
+    }
+    void addShared(qint64 row, qint64 index) { cells.append({row, index}); }
+    // f(row, cell) for every cell, in order, until f returns false.
+    template <typename F> void forEach(const TSharedStrings& shared, F&& f) const
+    {
+        qsizetype from = 0;
+        for (const auto& [row, ref] : cells) {
+            QByteArrayView cell;
+            if (ref >= 0) {
+                cell = shared.at(ref);
+            } else {
+                const qsizetype end = qsizetype(-ref - 1);
+                cell = QByteArrayView(text).sliced(from, end - from);
+                from = end;
+            }
+            if (!f(row, cell))
+                return;
+        }
+    }
+};
+
+// What became of reading one XML part of a workbook.
+struct TXmlPart
+{
+    enum Result { Ok, Missing, Broken, TooLarge } result = Ok;
+    QString name;
+    QString error; // when Broken
+};
+
+// Reads one part of the archive through an XML reader: f(reader, more) takes
+// the tokens while more() says to go on; more() also stops a part that
+// unpacks to more than maxBytes, and asks alive() whether to go on.
+template <typename Alive, typename F>
+TXmlPart readXmlPart(QuaZip& zip, const QString& name, qint64 maxBytes, Alive&& alive, F&& f)
+{
+    TXmlPart out{TXmlPart::Ok, name, {}};
+    if (!zip.setCurrentFile(name, QuaZip::csInsensitive)) {
+        out.result = TXmlPart::Missing;
+        return out;
+    }
+    QuaZipFile file(&zip);
+    if (!file.open(QIODevice::ReadOnly)) {
+        out.result = TXmlPart::Broken;
+        out.error = QStringLiteral("无法读取 %1（错误 %2）").arg(name).arg(file.getZipError());
+        return out;
+    }
+    if (file.usize() > maxBytes) {
+        out.result = TXmlPart::TooLarge;
+        return out;
+    }
+    QXmlStreamReader xml(&file);
+    bool large = false, cancelled = false;
+    unsigned calls = 0;
+    f(xml, [&] {
+        if ((++calls & 1023) == 0 && file.pos() > maxBytes)
+            large = true;
+        if (!alive())
+            cancelled = true;
+        return !large && !cancelled;
+    });
+    if (large) {
+        out.result = TXmlPart::TooLarge;
+    } else if (cancelled) {
+        out.result = TXmlPart::Broken;
+    } else if (xml.hasError()) {
+        out.result = TXmlPart::Broken;
+        out.error = QStringLiteral("%1 第 %2 行：%3").arg(name).arg(xml.lineNumber()).arg(xml.errorString());
+    } else {
+        file.close();
+        if (file.getZipError() != 0) {
+            out.result = TXmlPart::Broken;
+            out.error = QStringLiteral("%1 校验失败（错误 %2）").arg(name).arg(file.getZipError());
+        }
+    }
+    return out;
+}
+
+// The text of every <si>, runs joined, phonetic runs left out.
+template <typename Alive>
+TXmlPart readSharedStrings(QuaZip& zip, const QString& name, qint64 maxBytes, Alive&& alive,
+                           TSharedStrings* out)
+{
+    return readXmlPart(zip, name, maxBytes, alive, [out](QXmlStreamReader& xml, auto&& more) {
+        int inText = 0, inPhonetic = 0;
+        while (!xml.atEnd() && !xml.hasError() && more()) {
+            switch (xml.readNext()) {
+            case QXmlStreamReader::StartElement:
+                if (xml.name() == u"t")
+                    ++inText;
+                else if (xml.name() == u"rPh")
+                    ++inPhonetic;
+                break;
+            case QXmlStreamReader::EndElement:
+                if (xml.name() == u"t")
+                    --inText;
+                else if (xml.name() == u"rPh")
+                    --inPhonetic;
+                else if (xml.name() == u"si")
+                    out->ends.append(out->text.size());
+                break;
+            case QXmlStreamReader::Characters:
+                if (inText > 0 && inPhonetic == 0)
+                    appendUtf8(out->text, xml.text());
+                break;
+            default:
+                break;
+            }
+        }
+    });
+}
 
 // "B12" -> 1; -1 when the reference has no column letters.
 int columnOfRef(QStringView ref)
@@ -949,126 +1068,88 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
     QuaZip zip(&device);
     if (!zip.open(QuaZip::mdUnzip))
         return damaged(QStringLiteral("不是 ZIP 压缩格式"));
-
-    // Reads one part through an XML reader; f(reader) handles its tokens.
-    // Returns an empty text on success, else what went wrong.
-    enum class TPart { Ok, Missing, Broken, TooLarge };
-    QString partError;
-    auto readPart = [&](const QString& name, auto&& f) -> TPart {
-        if (!zip.setCurrentFile(name, QuaZip::csInsensitive))
-            return TPart::Missing;
-        QuaZipFile file(&zip);
-        if (!file.open(QIODevice::ReadOnly)) {
-            partError = QStringLiteral("无法读取 %1（错误 %2）").arg(name).arg(file.getZipError());
-            return TPart::Broken;
-        }
-        if (file.usize() > maxBytes)
-            return TPart::TooLarge;
-        QXmlStreamReader xml(&file);
-        bool large = false;
-        f(xml, [&] {
-            tick();
-            if ((ticks_ & 1023) == 0 && file.pos() > maxBytes)
-                large = true;
-            return !large;
-        });
-        if (large)
-            return TPart::TooLarge;
-        if (xml.hasError()) {
-            partError =
-                QStringLiteral("%1 第 %2 行：%3").arg(name).arg(xml.lineNumber()).arg(xml.errorString());
-            return TPart::Broken;
-        }
-        file.close();
-        if (file.getZipError() != 0) {
-            partError = QStringLiteral("%1 校验失败（错误 %2）").arg(name).arg(file.getZipError());
-            return TPart::Broken;
-        }
-        return TPart::Ok;
-    };
-    auto failed = [&](TPart r, const QString& name) {
-        if (r == TPart::TooLarge)
+    auto failed = [&](const TXmlPart& part) {
+        if (part.result == TXmlPart::TooLarge)
             return tooLarge();
-        if (r == TPart::Missing)
-            return damaged(QStringLiteral("缺少 %1").arg(name));
-        return damaged(partError);
+        if (part.result == TXmlPart::Missing)
+            return damaged(QStringLiteral("缺少 %1").arg(part.name));
+        return damaged(part.error);
+    };
+    auto alive = [this] {
+        tick();
+        return true;
     };
 
     // The first worksheet: the workbook names its sheets in order, the
     // workbook's relationships say which part each one is.
     QString firstSheetId;
-    const QString workbook = QStringLiteral("xl/workbook.xml");
-    TPart r = readPart(workbook, [&](QXmlStreamReader& xml, auto&& more) {
-        while (!xml.atEnd() && !xml.hasError() && more()) {
-            if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"sheet") {
-                firstSheetId = relationshipId(xml.attributes()).toString();
-                return;
+    TXmlPart part = readXmlPart(
+        zip, QStringLiteral("xl/workbook.xml"), maxBytes, alive, [&](QXmlStreamReader& xml, auto&& more) {
+            while (!xml.atEnd() && !xml.hasError() && more()) {
+                if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"sheet") {
+                    firstSheetId = relationshipId(xml.attributes()).toString();
+                    return;
+                }
             }
-        }
-    });
-    if (r != TPart::Ok)
-        return failed(r, workbook);
+        });
+    if (part.result != TXmlPart::Ok)
+        return failed(part);
     QString sheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
     QString stringsPart = QStringLiteral("xl/sharedStrings.xml");
-    const QString rels = QStringLiteral("xl/_rels/workbook.xml.rels");
-    r = readPart(rels, [&](QXmlStreamReader& xml, auto&& more) {
-        while (!xml.atEnd() && !xml.hasError() && more()) {
-            if (xml.readNext() != QXmlStreamReader::StartElement || xml.name() != u"Relationship")
-                continue;
-            const QXmlStreamAttributes a = xml.attributes();
-            if (!firstSheetId.isEmpty() && a.value(QLatin1String("Id")) == firstSheetId)
-                sheetPart = partName(a.value(QLatin1String("Target")));
-            if (a.value(QLatin1String("Type")).endsWith(u"/sharedStrings"))
-                stringsPart = partName(a.value(QLatin1String("Target")));
-        }
-    });
-    if (r != TPart::Ok && r != TPart::Missing)
-        return failed(r, rels);
+    part = readXmlPart(zip, QStringLiteral("xl/_rels/workbook.xml.rels"), maxBytes, alive,
+                       [&](QXmlStreamReader& xml, auto&& more) {
+                           while (!xml.atEnd() && !xml.hasError() && more()) {
+                               if (xml.readNext() != QXmlStreamReader::StartElement ||
+                                   xml.name() != u"Relationship")
+                                   continue;
+                               const QXmlStreamAttributes a = xml.attributes();
+                               if (!firstSheetId.isEmpty() && a.value(QLatin1String("Id")) == firstSheetId)
+                                   sheetPart = partName(a.value(QLatin1String("Target")));
+                               if (a.value(QLatin1String("Type")).endsWith(u"/sharedStrings"))
+                                   stringsPart = partName(a.value(QLatin1String("Target")));
+                           }
+                       });
+    if (part.result != TXmlPart::Ok && part.result != TXmlPart::Missing)
+        return failed(part);
 
-    // Shared strings: the text of every <si>, runs joined, phonetic runs left out.
-    QByteArray strings;
-    QList<qsizetype> stringEnds;
-    r = readPart(stringsPart, [&](QXmlStreamReader& xml, auto&& more) {
-        int inText = 0, inPhonetic = 0;
-        while (!xml.atEnd() && !xml.hasError() && more()) {
-            switch (xml.readNext()) {
-            case QXmlStreamReader::StartElement:
-                if (xml.name() == u"t")
-                    ++inText;
-                else if (xml.name() == u"rPh")
-                    ++inPhonetic;
-                break;
-            case QXmlStreamReader::EndElement:
-                if (xml.name() == u"t")
-                    --inText;
-                else if (xml.name() == u"rPh")
-                    --inPhonetic;
-                else if (xml.name() == u"si")
-                    stringEnds.append(strings.size());
-                break;
-            case QXmlStreamReader::Characters:
-                if (inText > 0 && inPhonetic == 0)
-                    appendUtf8(strings, xml.text());
-                break;
-            default:
-                break;
+    // The shared strings are read beside the sheet, on a thread of their own
+    // with a second handle on the file: the two large XML parts take about the
+    // same time each. The sheet keeps a shared-string cell as its index until then.
+    TSharedStrings strings;
+    std::atomic<bool> stop{false};
+    TXmlPart stringsResult;
+    QFile second(QStringLiteral("/proc/self/fd/%1").arg(fd)); // a handle of its own, with its own offset
+    std::unique_ptr<QThread> worker;
+    if (second.open(QIODevice::ReadOnly)) {
+        worker.reset(QThread::create([&] {
+            QuaZip z(&second);
+            if (!z.open(QuaZip::mdUnzip)) {
+                stringsResult = TXmlPart{TXmlPart::Broken, stringsPart, QStringLiteral("不是 ZIP 压缩格式")};
+                return;
+            }
+            stringsResult = readSharedStrings(
+                z, stringsPart, maxBytes, [&] { return !stop.load(); }, &strings);
+        }));
+        worker->start();
+    } else {
+        stringsResult = readSharedStrings(zip, stringsPart, maxBytes, alive, &strings);
+    }
+    struct TJoin
+    {
+        std::unique_ptr<QThread>& worker;
+        std::atomic<bool>& stop;
+        ~TJoin()
+        {
+            if (worker) {
+                stop = true;
+                worker->wait();
             }
         }
-    });
-    if (r != TPart::Ok && r != TPart::Missing)
-        return failed(r, stringsPart);
-    auto sharedString = [&](qsizetype i) -> QByteArrayView {
-        if (i < 0 || i >= stringEnds.size())
-            return {};
-        const qsizetype b = i == 0 ? 0 : stringEnds[i - 1];
-        return QByteArrayView(strings).sliced(b, stringEnds[i] - b);
-    };
+    } join{worker, stop};
 
-    // The sheet: every non-empty cell, kept by column until the number column is known.
-    TColumnStats stats;
+    // The sheet: every cell, kept by column until the number column is known.
     QList<TSheetColumn> columns;
-    qint64 firstRow = -1;
-    r = readPart(sheetPart, [&](QXmlStreamReader& xml, auto&& more) {
+    part = readXmlPart(zip, sheetPart, maxBytes, alive, [&](QXmlStreamReader& xml, auto&& more) {
         qint64 row = 0;
         int col = -1;
         enum { Number, Shared, Other } type = Number;
@@ -1115,24 +1196,20 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
                     --phonetic;
                 } else if (name == u"c") {
                     inCell = false;
-                    QByteArrayView cell = value;
-                    QByteArray number;
-                    if (type == Shared) {
-                        bool ok = false;
-                        const qsizetype i = QByteArrayView(value).trimmed().toLongLong(&ok);
-                        cell = ok ? sharedString(i) : QByteArrayView();
-                    } else if (type == Number && !isPlainDigits(value)) {
-                        number = WholeNumberText(value);
-                        cell = number;
-                    }
-                    if (!hasContent(cell))
+                    if (type != Shared && !hasContent(value))
                         break;
-                    if (firstRow < 0)
-                        firstRow = row;
-                    stats.add(col, row == firstRow, cell);
                     if (col >= columns.size())
                         columns.resize(col + 1);
-                    columns[col].add(row, cell);
+                    if (type == Shared) {
+                        bool ok = false;
+                        const qint64 i = QByteArrayView(value).trimmed().toLongLong(&ok);
+                        if (ok && i >= 0)
+                            columns[col].addShared(row, i);
+                    } else if (type == Number && !isPlainDigits(value)) {
+                        columns[col].addText(row, WholeNumberText(value));
+                    } else {
+                        columns[col].addText(row, value);
+                    }
                 }
                 break;
             }
@@ -1141,9 +1218,32 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
             }
         }
     });
-    if (r != TPart::Ok)
-        return failed(r, sheetPart);
+    if (part.result != TXmlPart::Ok)
+        return failed(part);
+    if (worker) {
+        worker->wait();
+        worker.reset();
+    }
+    if (stringsResult.result != TXmlPart::Ok && stringsResult.result != TXmlPart::Missing)
+        return failed(stringsResult);
 
+    // The first row that holds something, then the number column.
+    qint64 firstRow = -1;
+    for (const TSheetColumn& c : columns)
+        c.forEach(strings, [&](qint64 row, QByteArrayView cell) {
+            if (!hasContent(cell))
+                return true;
+            if (firstRow < 0 || row < firstRow)
+                firstRow = row;
+            return false;
+        });
+    TColumnStats stats;
+    for (qsizetype c = 0; c < columns.size(); ++c)
+        columns[c].forEach(strings, [&](qint64 row, QByteArrayView cell) {
+            stats.add(int(c), row == firstRow, cell);
+            tick();
+            return true;
+        });
     column_ = stats.choose();
     if (column_ < 0)
         return fail(TImportOutcome::NoNumberColumn,
@@ -1151,17 +1251,21 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
                         "工作簿 \"%1\" 的第一个工作表中没有号码列：没有哪一列的多数单元格是手机号码（%2）。\n"
                         "未添加任何号码。")
                         .arg(fileName_, PlausibleMobileRule()));
-    const TSheetColumn& chosen = columns[column_];
     QByteArray scratch;
-    for (qsizetype i = 0; i < chosen.ends.size(); ++i) {
-        const QByteArrayView cell = chosen.at(i);
-        if (i == 0 && chosen.firstRow == firstRow && !looksLikeNumber(cell)) {
+    bool stopped = false;
+    columns[column_].forEach(strings, [&](qint64 row, QByteArrayView cell) {
+        if (!hasContent(cell))
+            return true;
+        if (row == firstRow && !looksLikeNumber(cell)) {
             headerSkipped_ = true;
-            continue;
+            return true;
         }
-        if (!sink(oneLine(cell, scratch)))
-            return fail(TImportOutcome::Stopped, QString());
         tick();
-    }
+        if (!sink(oneLine(cell, scratch)))
+            stopped = true;
+        return !stopped;
+    });
+    if (stopped)
+        return fail(TImportOutcome::Stopped, QString());
     return TImportOutcome::Done;
 }
