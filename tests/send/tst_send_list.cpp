@@ -364,6 +364,38 @@ private slots:
         QCOMPARE(Para.TestPhones, S({"200"}));
     }
 
+    // Lines of any script are kept and matched exactly, also against the pending lists.
+    void deleteNonAsciiLines()
+    {
+        handEnter(S({"张三 138", "138", "张三 138 "}));
+        import(QByteArray("\xEF\xBB\xBF张三 138\n𠀀 139\n")); // UTF-8 with mark; a character beyond 16 bits
+        QCOMPARE(listed(), S({"张三 138", "138", "张三 138 ", "张三 138", "𠀀 139"}));
+        select({3, 4});
+        page->BtnDelete->click();
+        QCOMPARE(listed(), S({"张三 138", "138", "张三 138 "}));
+        QCOMPARE(Para.Phones, S({"138", "张三 138 "}));
+        QCOMPARE(page->PhoneModel()->text(), QStringLiteral("张三 138\n138\n张三 138 \n"));
+    }
+
+    // An add that fails takes back what it staged, shown or not; earlier lines stay.
+    void modelTakesBackFailedAdd()
+    {
+        TPhoneListModel m;
+        m.append(S({"1", "张"}));
+        m.stageUtf8("13900000001");
+        m.announce();
+        m.stage(u"13900000002");
+        QCOMPARE(m.rowCount(), 3);
+        m.truncate(2);
+        QCOMPARE(m.rowCount(), 2);
+        QCOMPARE(m.staged(), 2);
+        QCOMPARE(m.lines(), S({"1", "张"}));
+        QCOMPARE(m.text(), QStringLiteral("1\n张\n"));
+        m.stageUtf8("3");
+        m.announce();
+        QCOMPARE(m.lines(), S({"1", "张", "3"}));
+    }
+
     void deleteImportedEqualToManual()
     {
         handEnter(S({"138"}));
