@@ -689,16 +689,6 @@ int columnOfRef(QStringView ref)
     return i == 0 ? -1 : col - 1;
 }
 
-qint64 rowOfRef(QStringView ref)
-{
-    qsizetype i = 0;
-    while (i < ref.size() && ref[i].isLetter())
-        ++i;
-    bool ok = false;
-    const qint64 r = ref.sliced(i).toLongLong(&ok);
-    return ok ? r : -1;
-}
-
 // The "id" attribute in the relationships namespace (written r:id).
 QStringView relationshipId(const QXmlStreamAttributes& attributes)
 {
@@ -1177,9 +1167,8 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
                 } else if (name == u"rPh") {
                     ++phonetic;
                 } else if (name == u"row") {
-                    const QStringView ref = xml.attributes().value(QLatin1String("r"));
-                    const qint64 rr = ref.isEmpty() ? -1 : rowOfRef(ref);
-                    row = rr > 0 ? rr : row + 1;
+                    // Only the order of rows matters (which comes first), not their numbers.
+                    ++row;
                     col = -1;
                 }
                 break;
