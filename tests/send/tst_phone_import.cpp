@@ -512,6 +512,26 @@ private slots:
         QCOMPARE(lines.size(), 100);
     }
 
+    // A small workbook that unpacks to more than an import may read is refused too.
+    void workbookUnpacksTooLarge()
+    {
+        QByteArray sheet;
+        for (int r = 1; r <= 5000; ++r)
+            sheet += row(r, {"A1::13900000001"});
+        const QString path = dir.filePath(QStringLiteral("bomb.xlsx"));
+        QFile::remove(path);
+        QVERIFY(writeZip(path, workbook({sheet}, {})));
+        TPhoneImport reader;
+        reader.maxBytes = QFileInfo(path).size() * 2;
+        QVERIFY(reader.maxBytes < sheet.size());
+        QStringList lines;
+        QCOMPARE(int(run(path, &lines, &reader)), int(TImportOutcome::TooLarge));
+        QVERIFY(lines.isEmpty());
+        reader.maxBytes = MaxImportBytes;
+        QCOMPARE(int(run(path, &lines, &reader)), int(TImportOutcome::Done));
+        QCOMPARE(lines.size(), 5000);
+    }
+
     // The sink can stop an import; the text import tells the page now and then that it is alive.
     void stopsAndReportsProgress()
     {
