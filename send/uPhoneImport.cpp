@@ -23,6 +23,9 @@ namespace {
 
 constexpr qsizetype ChunkBytes = qsizetype(1) << 20;
 
+// Columns of a table looked at for numbers: as many as a worksheet can have (A to XFD).
+constexpr int MaxColumns = 16384;
+
 const QString FormatsThatWork =
     QStringLiteral("文本文件（*.txt）、CSV 文件（*.csv）、Excel 工作簿（*.xlsx）");
 
@@ -407,7 +410,7 @@ public:
     // A cell of the table; firstRow: it lies in the table's first non-empty row.
     void add(int column, bool firstRow, QByteArrayView cell)
     {
-        if (!hasContent(cell))
+        if (column >= MaxColumns || !hasContent(cell))
             return;
         if (column >= cells_.size()) {
             cells_.resize(column + 1, 0);
@@ -683,7 +686,7 @@ int columnOfRef(QStringView ref)
             col = col * 26 + (c - u'a' + 1);
         else
             break;
-        if (col > 1 << 20)
+        if (col > MaxColumns)
             return -1;
     }
     return i == 0 ? -1 : col - 1;
@@ -1185,7 +1188,7 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
                     --phonetic;
                 } else if (name == u"c") {
                     inCell = false;
-                    if (type != Shared && !hasContent(value))
+                    if ((type != Shared && !hasContent(value)) || col >= MaxColumns)
                         break;
                     if (col >= columns.size())
                         columns.resize(col + 1);
