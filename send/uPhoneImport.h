@@ -49,9 +49,17 @@ public:
     std::function<void()> progress;
     qint64 maxBytes = MaxImportBytes;
 
-    // Reads the file. For a table, lines reach the sink only once the whole
-    // table has been read and its number column found; a text file streams
-    // them, so on a failure the caller drops what it received.
+    // Reads the file. Only a regular file is read: its kind is looked at
+    // before it is opened, and opening never waits (a pipe, a device or a
+    // folder ends the import as CannotOpen). A file larger than maxBytes is
+    // refused before it is read.
+    //
+    // A table's number column is the first in which most non-empty cells are
+    // plausible mobile numbers; the first row's cell is a header, and skipped,
+    // when it does not read as a number. A cell holding line breaks becomes one
+    // line, blanks in their place. Lines of a table reach the sink only once the
+    // whole table has been read and its column found; a text file streams its
+    // lines, so on a failure the caller drops what it received.
     TImportOutcome run(const QString& fileName, const Sink& sink);
 
     // After run: the message for the user when the outcome is not Done (Chinese).
