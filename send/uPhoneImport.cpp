@@ -1106,8 +1106,9 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
         return failed(part);
 
     // The shared strings are read beside the sheet, on a thread of their own
-    // with a second handle on the file: the two large XML parts take about the
-    // same time each. The sheet keeps a shared-string cell as its index until then.
+    // with a second handle on the file: in a list of names they are the second
+    // largest part, and the XML reader is where a workbook's time goes. The
+    // sheet keeps a shared-string cell as its index until both are read.
     TSharedStrings strings;
     std::atomic<bool> stop{false};
     TXmlPart stringsResult;
