@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStringDecoder>
+#include <QStyledItemDelegate>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
@@ -139,8 +140,47 @@ void TPhoneListModel::clear()
 
 // --- view ---
 
+namespace {
+// Paints a line of the list from what its cell can show: the line's text is
+// cut after as many characters as the cell has pixels, so neither the copy
+// nor the text layout grows with the length of the line.
+class TPhoneItemDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        const auto* model = qobject_cast<const TPhoneListModel*>(index.model());
+        if (!model) {
+            QStyledItemDelegate::initStyleOption(option, index);
+            return;
+        }
+        option->index = index;
+        option->features |= QStyleOptionViewItem::HasDisplay;
+        option->text = VisiblePart(model->lineView(index.row()), option->rect.width());
+        option->backgroundBrush = QBrush();
+        option->styleObject = nullptr;
+    }
+};
+} // namespace
+
+QString VisiblePart(QStringView line, int width)
+{
+    // A character that is drawn takes at least one pixel.
+    qsizetype keep = std::max(width, 0) + 1;
+    if (line.size() <= keep)
+        return line.toString();
+    if (line[keep - 1].isHighSurrogate())
+        --keep;
+    // The mark tells that the line goes on even where the kept part fits the cell.
+    return line.first(keep).toString() + QChar(0x2026);
+}
+
 TPhoneListView::TPhoneListView(QWidget* parent) : QAbstractItemView(parent)
 {
+    setItemDelegate(new TPhoneItemDelegate(this));
     setSelectionMode(ExtendedSelection);
     setSelectionBehavior(SelectRows);
     setEditTriggers(NoEditTriggers);

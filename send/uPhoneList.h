@@ -99,6 +99,10 @@ private:
     int columns_ = 1;
 };
 
+// What a cell of the given width in pixels shows of a line: the line itself,
+// or, when it is longer than the cell can show, its start followed by "…".
+QString VisiblePart(QStringView line, int width);
+
 // Decodes an import file: UTF-8 (a byte-order mark skipped) when the bytes are
 // valid UTF-8, otherwise GB18030.
 QString DecodePhoneFile(const QByteArray& bytes);

@@ -499,6 +499,29 @@ private slots:
         verifyIdle();
     }
 
+    // A cell is given the start of its line, never more than its width can show.
+    void visiblePart_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("shown");
+        const QString longLine = QString(5000, QLatin1Char('1'));
+        QTest::newRow("short") << "13800000000" << 100 << "13800000000";
+        QTest::newRow("as long as the width allows") << "12345" << 4 << "12345";
+        QTest::newRow("cut") << longLine << 99 << QString(100, QLatin1Char('1')) + QChar(0x2026);
+        QTest::newRow("no width") << "12345" << 0 << QStringLiteral("1…");
+        QTest::newRow("pair kept whole") << QStringLiteral("12\U0001F600345") << 2 << QStringLiteral("12…");
+        QTest::newRow("pair before the cut")
+            << QStringLiteral("1\U0001F600345") << 2 << QStringLiteral("1\U0001F600…");
+    }
+    void visiblePart()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, width);
+        QFETCH(QString, shown);
+        QCOMPARE(VisiblePart(line, width), shown);
+    }
+
     void columnsFollowWidth()
     {
         const int sample =
