@@ -6,6 +6,7 @@
 #include "app/uUiQt.h"
 #include "data/uDM.h"
 #include "send/frmInputPhone.h"
+#include "send/uPhoneCheck.h"
 #include "send/uPhoneList.h"
 
 #include <QDateEdit>
@@ -23,6 +24,7 @@
 #include <QTimeEdit>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <vector>
 
 namespace {
 
@@ -176,8 +178,9 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     BtnInsetPhone = button(QStringLiteral("插入测试号"), this, "BtnInsetPhone");
     BtnDelete = button(QStringLiteral("删除选中号"), this, "BtnDelete");
     btnClear = button(QStringLiteral("清空列表"), this, "btnClear");
+    BtnCheckPhone = button(QStringLiteral("号码检查"), this, "BtnCheckPhone");
     auto* buttons = new QVBoxLayout;
-    for (QPushButton* b : {BtnInput, BtnLoadPhone, BtnInsetPhone, BtnDelete, btnClear})
+    for (QPushButton* b : {BtnInput, BtnLoadPhone, BtnInsetPhone, BtnDelete, btnClear, BtnCheckPhone})
         buttons->addWidget(b);
     buttons->addStretch();
     auto* listRow = new QHBoxLayout;
@@ -198,6 +201,7 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     connect(BtnInsetPhone, &QPushButton::clicked, this, &TSendFrm::BtnInsetPhoneClick);
     connect(BtnDelete, &QPushButton::clicked, this, &TSendFrm::BtnDeleteClick);
     connect(btnClear, &QPushButton::clicked, this, &TSendFrm::btnClearClick);
+    connect(BtnCheckPhone, &QPushButton::clicked, this, &TSendFrm::BtnCheckPhoneClick);
 }
 
 TSendFrm::~TSendFrm() = default;
@@ -435,26 +439,178 @@ void TSendFrm::BtnDeleteClick()
     qsizetype selected = 0;
     for (const auto& r : ranges)
         selected += r.second - r.first + 1;
-    if (selected > 0) {
-        // How many lines of each text go; every one takes the first equal entry
-        // of each pending list with it.
-        QHash<QStringView, qsizetype> counts;
-        counts.reserve(std::min<qsizetype>(selected, Para.Phones.size() + Para.TestPhones.size() + 1));
-        if (!Para.Phones.isEmpty() || !Para.TestPhones.isEmpty()) {
-            TPacer pacer;
-            for (qsizetype k = ranges.size() - 1; k >= 0; --k) {
-                for (qsizetype row = ranges[k].second; row >= ranges[k].first; --row) {
-                    ++counts[phones_->lineView(row)];
-                    if (pacer.due())
-                        PumpMessages();
-                }
+    if (selected > 0)
+        removeRows(ranges, selected);
+    Pause(20);
+    ShowPhoneCount();
+    ShowPhoneInfo(false, QString());
+}
+
+void TSendFrm::removeRows(const QList<QPair<qsizetype, qsizetype>>& ranges, qsizetype rows)
+{
+    // How many lines of each text go; every one takes the first equal entry
+    // of each pending list with it.
+    QHash<QStringView, qsizetype> counts;
+    counts.reserve(std::min<qsizetype>(rows, Para.Phones.size() + Para.TestPhones.size() + 1));
+    if (!Para.Phones.isEmpty() || !Para.TestPhones.isEmpty()) {
+        TPacer pacer;
+        for (qsizetype k = ranges.size() - 1; k >= 0; --k) {
+            for (qsizetype row = ranges[k].second; row >= ranges[k].first; --row) {
+                ++counts[phones_->lineView(row)];
+                if (pacer.due())
+                    PumpMessages();
             }
         }
-        removeEqualEntries(Para.Phones, counts);
-        removeEqualEntries(Para.TestPhones, counts);
-        counts = {};
-        phones_->removeRanges(ranges);
     }
+    removeEqualEntries(Para.Phones, counts);
+    removeEqualEntries(Para.TestPhones, counts);
+    counts = {};
+    phones_->removeRanges(ranges);
+}
+
+// --- number check ---
+
+namespace {
+
+constexpr int CheckExamples = 5;
+
+// The lines seen so far, to tell a line that repeats an earlier one. Open
+// addressing over slots of (part of the hash, row), at least twice as many
+// slots as lines: the texts are compared only when the hash parts agree, and
+// the table holds no copy of a line.
+class TSeenLines
+{
+public:
+    TSeenLines(const TPhoneListModel& lines, qsizetype count) : lines_(lines)
+    {
+        size_t cap = 16;
+        while (cap < size_t(count) * 2)
+            cap <<= 1;
+        slots_.assign(cap, Slot{0, Empty});
+        mask_ = cap - 1;
+    }
+
+    // Records the line of row; false when an equal line was recorded before.
+    bool insert(qsizetype row, QStringView line)
+    {
+        const size_t h = qHash(line, 0x5eed);
+        const quint32 tag = quint32(h >> 32) ^ quint32(h);
+        for (size_t i = h & mask_;; i = (i + 1) & mask_) {
+            Slot& s = slots_[i];
+            if (s.row == Empty) {
+                s = Slot{tag, quint32(row)};
+                return true;
+            }
+            if (s.tag == tag && lines_.lineView(s.row) == line)
+                return false;
+        }
+    }
+
+private:
+    struct Slot
+    {
+        quint32 tag;
+        quint32 row;
+    };
+    static constexpr quint32 Empty = 0xffffffffu;
+
+    const TPhoneListModel& lines_;
+    std::vector<Slot> slots_;
+    size_t mask_ = 0;
+};
+
+// One line as an example in the check's report: its number in the list and
+// its start, with control characters shown as blanks.
+QString exampleLine(qsizetype row, QStringView line)
+{
+    constexpr qsizetype Shown = 30;
+    QString text = line.left(Shown).toString();
+    if (!text.isEmpty() && text.back().isHighSurrogate())
+        text.chop(1);
+    for (QChar& c : text)
+        if (c.unicode() < 32)
+            c = QLatin1Char(' ');
+    if (line.size() > Shown)
+        text += QChar(0x2026);
+    return QStringLiteral("    第%1行：“%2”").arg(row + 1).arg(text);
+}
+
+} // namespace
+
+void TSendFrm::BtnCheckPhoneClick()
+{
+    if (busy_)
+        return;
+    TBusyGuard guard(busy_);
+    const QString caption = QStringLiteral("号码检查");
+
+    QList<QPair<qsizetype, qsizetype>> ranges; // lines to remove, in list order
+    qsizetype duplicates = 0, implausible = 0, flagged = 0;
+    QStringList duplicateExamples, implausibleExamples;
+    const qsizetype n = phones_->count();
+    {
+        TBusyCursor cursor;
+        ShowPhoneInfo(true, QStringLiteral("正在检查号码，请稍后....."));
+        phoneHeader->repaint();
+        TSeenLines seen(*phones_, n);
+        TPacer pacer;
+        for (qsizetype row = 0; row < n; ++row) {
+            const QStringView line = phones_->lineView(row);
+            bool flag = false;
+            if (!seen.insert(row, line)) {
+                ++duplicates;
+                flag = true;
+                if (duplicateExamples.size() < CheckExamples)
+                    duplicateExamples << exampleLine(row, line);
+            }
+            if (!IsPlausibleMobile(line)) {
+                ++implausible;
+                flag = true;
+                if (implausibleExamples.size() < CheckExamples)
+                    implausibleExamples << exampleLine(row, line);
+            }
+            if (flag) {
+                ++flagged;
+                if (!ranges.isEmpty() && ranges.last().second + 1 == row)
+                    ranges.last().second = row;
+                else
+                    ranges.append({row, row});
+            }
+            if (pacer.due())
+                PumpMessages();
+        }
+        ShowPhoneInfo(false, QString());
+    }
+
+    const QString rule = QStringLiteral("有效的手机号码：去掉首尾空白后为%1。").arg(PlausibleMobileRule());
+    if (flagged == 0) {
+        ShowInfo(
+            QStringLiteral("共%1行号码，未发现重复的号码，也未发现无效的手机号码。\n\n%2").arg(n).arg(rule),
+            caption);
+        return;
+    }
+    QStringList report;
+    report << QStringLiteral("共%1行号码。").arg(n);
+    report << QString();
+    report << QStringLiteral("重复的号码（与前面某一行完全相同）：%1行").arg(duplicates);
+    if (duplicates > 0)
+        report << QStringLiteral("例如：") << duplicateExamples;
+    report << QString();
+    report << QStringLiteral("无效的手机号码：%1行").arg(implausible);
+    if (implausible > 0)
+        report << QStringLiteral("例如：") << implausibleExamples;
+    report << QString() << rule;
+    ShowInfo(report.join(QLatin1Char('\n')), caption);
+
+    if (!AskYesNo(QStringLiteral("是否从号码列表中删除这%1行号码？\n重复的号码只保留最前面的一行，"
+                                 "其余号码的顺序不变。")
+                      .arg(flagged)))
+        return;
+
+    TBusyCursor cursor;
+    ShowPhoneInfo(true, QStringLiteral("正在删除号码，请稍后....."));
+    phoneHeader->repaint();
+    removeRows(ranges, flagged);
     Pause(20);
     ShowPhoneCount();
     ShowPhoneInfo(false, QString());
