@@ -494,7 +494,7 @@ public:
     bool insert(qsizetype row, QStringView line)
     {
         const size_t h = qHash(line, 0x5eed);
-        const quint32 tag = quint32(h >> 32) ^ quint32(h);
+        const quint32 tag = quint32(quint64(h) >> 32) ^ quint32(h);
         for (size_t i = h & mask_;; i = (i + 1) & mask_) {
             Slot& s = slots_[i];
             if (s.row == Empty) {

@@ -94,11 +94,11 @@ private:
                    const QString& kind);
     void beginBulkAdd(const QString& info);
     void endBulkAdd();
+    // Removes the lines of the ranges (sorted, disjoint, inclusive; rows lines
+    // in all) and, for each, one equal entry from each pending list.
+    void removeRows(const QList<QPair<qsizetype, qsizetype>>& ranges, qsizetype rows);
     // Removes, for every selected line, one equal entry from a pending list:
     // the first ones of each text, as RemoveFromPending would one by one.
-    // Removes the lines of the ranges and, for each, one equal entry from each
-    // pending list, exactly as deleting those lines by selection would.
-    void removeRows(const QList<QPair<qsizetype, qsizetype>>& ranges, qsizetype rows);
     static void removeEqualEntries(QStringList& pending, const QHash<QStringView, qsizetype>& counts);
 
     TPhoneListModel* phones_ = nullptr;
