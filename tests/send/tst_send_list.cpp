@@ -720,6 +720,21 @@ private slots:
         QCOMPARE(VisiblePart(line, width), shown);
     }
 
+    // A very long line shows its start in its cell; the batch keeps it whole.
+    void longLineListedWhole()
+    {
+        QByteArray line;
+        for (int i = 0; i < 200000; ++i)
+            line += QByteArray::number(13800000000LL + i) + ',';
+        import(line + "\n13900000000\n");
+        verifyIdle();
+        const QImage shot = page->lstPhone->viewport()->grab().toImage();
+        QVERIFY(!shot.isNull());
+        QCOMPARE(page->PhoneModel()->count(), 2);
+        QCOMPARE(page->PhoneModel()->line(0), QString::fromLatin1(line));
+        QCOMPARE(page->PhoneModel()->text(), QString::fromLatin1(line) + QStringLiteral("\n13900000000\n"));
+    }
+
     void columnsFollowWidth()
     {
         const int sample =
