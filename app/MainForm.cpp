@@ -25,6 +25,7 @@
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTemporaryFile>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -87,11 +88,21 @@ QString TfrmMain::PlacementFileName(const QString& programFile, const QString& c
 
 bool TfrmMain::CanWriteFile(const QString& path)
 {
+    // Tried, not read from permission bits (on Windows those say little about
+    // a folder). The file is written by replacing it, so its folder must take
+    // a new file even when the file exists.
     const QFileInfo file(path);
-    if (file.exists())
-        return file.isFile() && file.isWritable();
     const QFileInfo folder(file.path());
-    return folder.isDir() && folder.isWritable();
+    if (!folder.isDir())
+        return false;
+    QTemporaryFile probe(
+        QDir(folder.filePath()).filePath(file.completeBaseName() + QStringLiteral(".XXXXXX")));
+    if (!probe.open())
+        return false;
+    if (!file.exists())
+        return true;
+    QFile existing(path);
+    return file.isFile() && existing.open(QIODevice::WriteOnly | QIODevice::Append);
 }
 
 QString TfrmMain::DefaultIniFileName()

@@ -43,8 +43,8 @@ public:
     // says that file can be written, else under the same name in configFolder.
     static QString PlacementFileName(const QString& programFile, const QString& configFolder,
                                      const TWriteCheck& canWrite);
-    // Whether a file can be written: an existing writable file, or a new one
-    // in an existing writable folder.
+    // Whether a file can be written (and replaced) there: its folder takes a
+    // new file, and the file, where it exists, is a file that opens for writing.
     static bool CanWriteFile(const QString& path);
     // Tests point the placement at a file of their own before creating the window.
     static void SetIniFileName(const QString& path);
