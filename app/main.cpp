@@ -20,6 +20,7 @@ int main(int argc, char* argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     InitAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/app.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.korvessa.Korvessa")); // its menu entry
     TQtUiSeam seam;
     SetUiSeam(&seam);
 

@@ -509,8 +509,14 @@ QString DecodePhoneFile(const QByteArray& bytes)
     QStringDecoder gb("GB18030", QStringConverter::Flag::Stateless);
     if (gb.isValid())
         return gb(data);
+#ifdef Q_OS_WIN
+    // A Qt without that codec: the system code page (936 on a Chinese Windows).
+    QStringDecoder system(QStringConverter::System, QStringConverter::Flag::Stateless);
+    return system(data);
+#else
     // No GB18030 codec on this system: keep every byte as one character.
     return QString::fromLatin1(data);
+#endif
 }
 
 void ForEachLine(QStringView text, const std::function<bool(QStringView)>& f)
