@@ -568,7 +568,14 @@ void TSendFrm::DoSend(bool booking)
         rec.AppointTime = edtDate->date().toString(QStringLiteral("yyyy-MM-dd")) +
                           edtTime->time().toString(QStringLiteral(" hh:mm:ss"));
 
-    const qint64 balance = DM ? DM->GetBalance(Para.UserName) : 0;
+    qint64 balance = 0;
+    if (DM && !DM->TryGetBalance(Para.UserName, balance)) {
+        // Without a connection the data module has shown its box: the send ends
+        // there, not with a low balance that nobody has read.
+        if (!DM->IsConnected())
+            return;
+        balance = 0; // a customer who is not found has no balance
+    }
     const qint64 needed = qint64(msgCount) * lines;
     if (needed > balance) {
         ShowError(QStringLiteral("账户余额不足，请充值后再发送"), failed);

@@ -380,6 +380,23 @@ private slots:
         verifyIdle();
     }
 
+    // With the server gone the balance cannot be read: the send ends after the
+    // connection box, without telling a customer with credit to recharge.
+    void lostConnectionEndsAfterItsBox()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        server.stop();
+        page->btnSend->click();
+        QCOMPARE(ui->texts(), (QStringList{Ask, QStringLiteral("网络异常，数据库连接失败")}));
+        QCOMPARE(ui->last().caption, QStringLiteral("连接异常"));
+        QCOMPARE(host.refreshes, 1);
+        verifyIdle();
+        QVERIFY(server.start());
+        QCOMPARE(balance(), 1000);
+        QCOMPARE(submits(), 0);
+    }
+
     // Last: stops the server in the middle of a send.
     void failedSubmissionChangesNothing()
     {
