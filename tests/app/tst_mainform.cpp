@@ -472,6 +472,28 @@ private slots:
         QCOMPARE(closed.count(), 1);
     }
 
+    // A re-login whose balance read fails shows no balance, not the previous
+    // customer's; the next refresh that reads it fills the panel.
+    void reLoginClearsTheBalance()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        w->RunLogin = [] {
+            Para.UserName = QStringLiteral("Dora"); // no row yet: the balance read finds nothing
+            return true;
+        };
+        w->actLogin->trigger();
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Dora"));
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息数:"));
+        SQL_EXEC(server, "insert into customers(customername, password, smscount) values ('Dora', 'd', 12)");
+        w->RefreshBalance();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：12"));
+        QCOMPARE(ui.count(), 0);
+        closeWithYes(*w, ui);
+    }
+
     void balanceRefreshesDoNotPileUp()
     {
         FakeUi ui;
