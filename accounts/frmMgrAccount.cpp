@@ -61,12 +61,6 @@ bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& 
         err = QStringLiteral("no data module");
         return false;
     }
-    // A connection dropped by an earlier failure is opened anew; when that is
-    // impossible the data module has already told the user.
-    if (!DM->IsConnected() && !DM->EnsureConnected()) {
-        err.clear();
-        return false;
-    }
     QSqlQuery q(DM->conn());
     q.setForwardOnly(true);
     QSqlError e;
@@ -510,11 +504,8 @@ void TaccountMgrFrm::btnAddAccountClick()
 
 bool TaccountMgrFrm::RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText)
 {
-    // A connection closed after a loss is opened anew first, as the list loads
-    // do; when that is impossible the data module has told the user, and the
-    // change then fails with its own message.
-    if (DM && !DM->IsConnected())
-        DM->EnsureConnected();
+    // A statement on a closed connection opens it first; when that fails, the
+    // change fails with its own message.
     const bool ok = DM && DM->TryExecuteSql(sql, params);
     if (!ok)
         ShowError(failText, QStringLiteral("修改失败"));

@@ -160,10 +160,6 @@ void TsendDetailFrm::LoadRecords()
         return;
     }
     model->Clear();
-    // A connection that the data module closed after losing it is opened again
-    // here, as its own operations do; a failure has then been shown.
-    if (!DM->IsConnected() && !DM->EnsureConnected())
-        return;
 
     TBusyCursor busy;
     QString select = kSelect;

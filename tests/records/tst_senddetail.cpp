@@ -324,6 +324,27 @@ private slots:
         QCOMPARE(model()->rowCount(), 1);
     }
 
+    // With the server unreachable the listing's failure reaches the top-level
+    // error report, and only that: no connection box of the page's own.
+    void unreachableServerGoesToTopLevelReport()
+    {
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
+        page->btnChargeDetail->click();
+        QCOMPARE(model()->rowCount(), 1);
+        dm->SetServer(server.host(), deadPort());
+        page->btnChargeDetail->click();
+        QCOMPARE(ui->count(), 1);
+        QVERIFY(ui->last().topLevelError);
+        QCOMPARE(ui->last().caption, AppTitle());
+        QVERIFY(!ui->last().text.isEmpty());
+        QCOMPARE(model()->rowCount(), 0);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
+        dm->SetServer(server.host(), server.port());
+        page->btnChargeDetail->click();
+        QCOMPARE(ui->count(), 1);
+        QCOMPARE(model()->rowCount(), 1);
+    }
+
     void lostConnectionIsReportedAndRecovers()
     {
         addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
