@@ -232,21 +232,26 @@ void TaccountMgrFrm::buildUi()
     btnCharge = named(new QPushButton(QStringLiteral("充值"), this), "btnCharge");
     edtPhone = named(new QLineEdit(this), "edtPhone");
     edtAddr = named(new QLineEdit(this), "edtAddr");
-    edtAddr->setMinimumWidth(2 * edtPhone->sizeHint().width());
     btnEditAddr = named(new QPushButton(QStringLiteral("修改电话、地址"), this), "btnEditAddr");
-    // The buttons get room around their captions; the fields stop growing at a
-    // readable width, and a wide window leaves the rest of the row empty.
+    // The buttons get room around their captions and stand beside their fields.
+    // The fields have one readable width, the address field twice that; a wide
+    // window leaves the rest of the row empty.
     for (QPushButton* b : {btnEditPwd, btnCharge, btnEditAddr})
         b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 2 * b->fontMetrics().height());
-    for (QLineEdit* e : {edtUser, edtPwd, edtGrade, edtCount, edtCharge, edtPhone, edtAddr})
-        e->setMaximumWidth(2 * edtAddr->minimumWidth());
+    const int fieldWidth = 3 * edtPhone->sizeHint().width() / 2;
+    for (QLineEdit* e : {edtUser, edtPwd, edtGrade, edtCount, edtCharge, edtPhone})
+        e->setFixedWidth(fieldWidth);
+    edtAddr->setFixedWidth(2 * fieldWidth);
     auto* detail = new QGridLayout;
     int row = 0;
     auto addRow = [&](const QString& label, QLineEdit* edit, QPushButton* button) {
         detail->addWidget(new QLabel(label, this), row, 0);
-        detail->addWidget(edit, row, 1);
+        auto* line = new QHBoxLayout;
+        line->addWidget(edit);
         if (button)
-            detail->addWidget(button, row, 2);
+            line->addWidget(button);
+        line->addStretch(1);
+        detail->addLayout(line, row, 1);
         ++row;
     };
     addRow(QStringLiteral("帐户"), edtUser, nullptr);
@@ -257,8 +262,7 @@ void TaccountMgrFrm::buildUi()
     addRow(QStringLiteral("电话"), edtPhone, nullptr);
     addRow(QStringLiteral("地址"), edtAddr, btnEditAddr);
     detail->setRowStretch(row, 1);
-    detail->setColumnStretch(1, 3);
-    detail->setColumnStretch(3, 1);
+    detail->setColumnStretch(1, 1);
 
     auto* middle = new QHBoxLayout;
     middle->addLayout(left, 1);

@@ -42,13 +42,18 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
         e->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
     edtPhone = field("edtPhone");
     edtAddr = field("edtAddr");
-    edtAddr->setMinimumWidth(2 * edtPhone->sizeHint().width());
+    // The address field is wide: twice the others, so that an address shows whole.
+    const int fieldWidth = edtPhone->sizeHint().width();
+    for (QLineEdit* e : {edtUser, edtPwd, edtConfirmPwd, edtPhone})
+        e->setFixedWidth(fieldWidth);
+    edtAddr->setFixedWidth(2 * fieldWidth);
     btnOK = new QPushButton(QStringLiteral("确定"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnCancel = new QPushButton(QStringLiteral("取消"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
 
     auto* form = new QGridLayout;
+    form->setHorizontalSpacing(fontMetrics().height()); // labels stand clear of their fields
     int row = 0;
     for (auto [label, edit] :
          {std::pair{QStringLiteral("帐户"), edtUser}, std::pair{QStringLiteral("密码"), edtPwd},
@@ -57,7 +62,7 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
         auto* l = new QLabel(label, this);
         l->setBuddy(edit);
         form->addWidget(l, row, 0);
-        form->addWidget(edit, row, 1);
+        form->addWidget(edit, row, 1, Qt::AlignLeft);
         ++row;
     }
     auto* buttons = new QHBoxLayout;

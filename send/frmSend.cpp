@@ -170,6 +170,10 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     lstPhone->setObjectName(QStringLiteral("lstPhone"));
     lstPhone->setModel(phones_);
     lstPhone->installEventFilter(this);
+    // A bulk add hides the list; its room stays, so the button column does not spread.
+    QSizePolicy listPolicy = lstPhone->sizePolicy();
+    listPolicy.setRetainSizeWhenHidden(true);
+    lstPhone->setSizePolicy(listPolicy);
 
     BtnInput = button(QStringLiteral("手工录入"), this, "BtnInput");
     BtnLoadPhone = button(QStringLiteral("文件导入"), this, "BtnLoadPhone");

@@ -70,6 +70,29 @@ private slots:
     void init() { QVERIFY(fx.reset()); }
     void cleanup() { fx.finish(); }
 
+    // The address field is twice as wide as the phone field at any page width.
+    void addressFieldTwiceAsWide_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::newRow("small") << 800;
+        QTest::newRow("default") << 915;
+        QTest::newRow("wide") << 1900;
+    }
+    void addressFieldTwiceAsWide()
+    {
+        QFETCH(int, width);
+        TaccountMgrFrm page;
+        page.resize(width, 600);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        QCOMPARE(page.edtAddr->width(), 2 * page.edtPhone->width());
+        QVERIFY(page.edtPhone->width() >=
+                page.edtPhone->fontMetrics().horizontalAdvance(QStringLiteral("13800000000")));
+        // Each change button stands beside its own field.
+        QVERIFY(page.btnEditAddr->x() > page.edtAddr->x() + page.edtAddr->width());
+        QVERIFY(page.btnEditPwd->x() > page.edtPwd->x() + page.edtPwd->width());
+    }
+
     void layoutNamesCaptionsAndColumns()
     {
         FakeUi ui;

@@ -98,6 +98,28 @@ private slots:
             QVERIFY(e->text().isEmpty());
     }
 
+    // Every label stands clear of its field (half a character at least), and the address field is twice as
+    // wide as the others so that a Chinese address shows whole.
+    void fieldsAndLabelsLaidOut()
+    {
+        TnewUserFrm dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (QLabel* l : dlg.findChildren<QLabel*>()) {
+            QWidget* field = l->buddy();
+            QVERIFY2(field, qPrintable(l->text()));
+            const int textRight = l->x() + l->fontMetrics().horizontalAdvance(l->text());
+            // At least half a character of room.
+            QVERIFY2(2 * (field->x() - textRight) >= l->fontMetrics().height(),
+                     qPrintable(QStringLiteral("%1: %2 px").arg(l->text()).arg(field->x() - textRight)));
+        }
+        QCOMPARE(dlg.edtAddr->width(), 2 * dlg.edtPhone->width());
+        for (QLineEdit* e : {dlg.edtUser, dlg.edtPwd, dlg.edtConfirmPwd})
+            QCOMPARE(e->width(), dlg.edtPhone->width());
+        const QString address = QStringLiteral("广州市天河区天河路385号太古汇一座");
+        QVERIFY(dlg.edtAddr->fontMetrics().horizontalAdvance(address) < dlg.edtAddr->width() - 8);
+    }
+
     void enterMovesFocusInTabOrder()
     {
         FakeUi ui;
