@@ -420,19 +420,15 @@ void TaccountMgrFrm::showAccountRows()
 
 void TaccountMgrFrm::btnAllClick()
 {
-    if (!Para.LoggedIn) {
-        ShowError(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"));
+    if (!RequireLogin())
         return;
-    }
     openAccounts(kAllAccountsSql, {{QStringLiteral("customerName"), Para.UserName}});
 }
 
 void TaccountMgrFrm::btnAccountFilterClick()
 {
-    if (!Para.LoggedIn) {
-        ShowError(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"));
+    if (!RequireLogin())
         return;
-    }
     // The typed text, blanks included, only ever travels as a bound value.
     openAccounts(
         kSearchAccountsSql,

@@ -155,10 +155,8 @@ QDateTime TsendDetailFrm::SendTimeBound(TTimeBound bound) const
 
 void TsendDetailFrm::LoadRecords()
 {
-    if (!Para.LoggedIn) {
-        ShowMessage(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"), TMsgIcon::Error);
+    if (!RequireLogin())
         return;
-    }
     model->Clear();
 
     TBusyCursor busy;

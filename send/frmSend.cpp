@@ -528,11 +528,9 @@ void TSendFrm::DoSend(bool booking)
     TBusyGuard guard(busy_);
     if (!AskYesNo(QStringLiteral("请确认发送内容和号码无误，确定要发送么？"), QStringLiteral("提示")))
         return;
-    const QString failed = QStringLiteral("发送失败");
-    if (!Para.LoggedIn) {
-        ShowError(QStringLiteral("数据库未连接，提交失败"), failed);
+    if (!RequireLogin())
         return;
-    }
+    const QString failed = QStringLiteral("发送失败");
 
     TSmsRec rec;
     {
