@@ -2,6 +2,7 @@
 
 #include "accounts/frmNewUser.h"
 #include "app/uDataType.h"
+#include "app/uFields.h"
 #include "app/uPageHost.h"
 #include "app/uUi.h"
 
@@ -221,8 +222,7 @@ void TaccountMgrFrm::buildUi()
     edtUser = named(new QLineEdit(this), "edtUser");
     edtUser->setEnabled(false);
     edtPwd = named(new QLineEdit(this), "edtPwd");
-    edtPwd->setEchoMode(QLineEdit::Password);
-    edtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
+    MakePasswordField(edtPwd);
     btnEditPwd = named(new QPushButton(QStringLiteral("修改密码"), this), "btnEditPwd");
     edtGrade = named(new QLineEdit(this), "edtGrade");
     edtGrade->setEnabled(false);

@@ -1,13 +1,13 @@
 #include "accounts/frmNewUser.h"
 
 #include "app/uDataType.h"
+#include "app/uFields.h"
 #include "app/uUi.h"
 #include "data/uDM.h"
 
 #include <QDateTime>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,19 +27,19 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
-    auto field = [this](const char* name) {
+    // Enter typed in a field moves the focus on, as Tab does.
+    auto* enter = new TEnterMovesFocus(this);
+    auto field = [this, enter](const char* name) {
         auto* e = new QLineEdit(this);
         e->setObjectName(QLatin1String(name));
-        e->installEventFilter(this);
+        enter->watch(e);
         return e;
     };
     edtUser = field("edtUser");
     edtPwd = field("edtPwd");
-    edtPwd->setEchoMode(QLineEdit::Password);
+    MakePasswordField(edtPwd);
     edtConfirmPwd = field("edtConfirmPwd");
-    edtConfirmPwd->setEchoMode(QLineEdit::Password);
-    for (QLineEdit* e : {edtPwd, edtConfirmPwd})
-        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
+    MakePasswordField(edtConfirmPwd);
     edtPhone = field("edtPhone");
     edtAddr = field("edtAddr");
     // The address field is wide: twice the others, so that an address shows whole.
@@ -85,18 +85,6 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
 
     setFixedSize(sizeHint());
     edtUser->setFocus();
-}
-
-bool TnewUserFrm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(watched)) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            focusNextChild();
-            return true; // never reaches the field or a button
-        }
-    }
-    return QDialog::eventFilter(watched, event);
 }
 
 void TnewUserFrm::btnCancelClick()
