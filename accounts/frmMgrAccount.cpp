@@ -355,6 +355,11 @@ bool TaccountMgrFrm::ListEmpty() const
     return FAccounts->rowCount() == 0;
 }
 
+bool TaccountMgrFrm::HasCurrentAccount() const
+{
+    return FListLoaded && !ListEmpty() && CurrentRow() >= 0;
+}
+
 int TaccountMgrFrm::CurrentRow() const
 {
     const QModelIndex i = dgAccount->currentIndex();
@@ -489,7 +494,7 @@ void TaccountMgrFrm::ClientDataSet1AfterScroll()
 
 void TaccountMgrFrm::dgAccountDblClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     edtCustomer->setText(currentValue(QStringLiteral("customername")));
 }
@@ -514,7 +519,7 @@ bool TaccountMgrFrm::RunUpdate(const QString& sql, const TSqlParams& params, con
 
 void TaccountMgrFrm::btnEditPwdClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     // The password is stored as typed, blanks included.
     if (RunUpdate(QStringLiteral("update customers set password=:password where customername=:customername"),
@@ -526,7 +531,7 @@ void TaccountMgrFrm::btnEditPwdClick()
 
 void TaccountMgrFrm::btnEditAddrClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     if (RunUpdate(QStringLiteral("update customers set telphone=:telphone, address=:address "
                                  "where customername=:customername"),
@@ -585,7 +590,7 @@ bool ParseChargeAmount(const QString& text, int& amount)
 
 void TaccountMgrFrm::btnChargeClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     int amount = 0;
     if (!ParseChargeAmount(edtCharge->text(), amount)) {

@@ -41,6 +41,9 @@ public:
     bool ListLoaded() const { return FListLoaded; }
     bool ListEmpty() const;
     int CurrentRow() const;
+    // The guard of the actions on the current sub-account: the list is loaded,
+    // holds rows and one of them is current.
+    bool HasCurrentAccount() const;
 
     // toolbar
     QLineEdit* edtFilterValue = nullptr;
