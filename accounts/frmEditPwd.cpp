@@ -88,12 +88,12 @@ void TEditPwdFrm::edtOldPwdChange()
 bool TEditPwdFrm::ChangeOwnPassword()
 {
     // Compared exactly as typed: nothing trimmed, letter case counts.
-    if (edtOldPwd->text() != Para.Password) {
+    if (!SamePassword(edtOldPwd->text(), Para.Password, TPasswordMatch::Exact)) {
         ShowMessage(QStringLiteral("旧密码有误"), kCaption, TMsgIcon::Error);
         edtOldPwd->setFocus();
         return false;
     }
-    if (edtNewPwd->text() != edtCofirmPwd->text()) {
+    if (!SamePassword(edtNewPwd->text(), edtCofirmPwd->text(), TPasswordMatch::Exact)) {
         ShowMessage(QStringLiteral("新密码不相同"), kCaption, TMsgIcon::Error);
         edtNewPwd->setFocus();
         return false;

@@ -100,7 +100,7 @@ void TnewUserFrm::btnOKClick()
         return;
     }
     const QString password = TrimCtl(edtPwd->text());
-    if (password != TrimCtl(edtConfirmPwd->text())) {
+    if (!SamePassword(edtPwd->text(), edtConfirmPwd->text(), TPasswordMatch::Trimmed)) {
         ShowError(QStringLiteral("两次密码不符"), kAddFailed);
         return;
     }
