@@ -8,6 +8,7 @@
 #include "data/uDM.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/Modal.h"
 
 #include <QActionGroup>
 #include <QLabel>
@@ -51,19 +52,6 @@ private:
 TWorkPage* countingPage(TPageKind kind, QWidget* parent)
 {
     return new TCountPage(kind, parent);
-}
-
-void whenModal(std::function<void(QWidget*)> f, int triesLeft = 500)
-{
-    QTimer::singleShot(triesLeft == 500 ? 0 : 10, qApp, [f, triesLeft] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            f(w);
-            // A dialog that the code under test failed to close fails the test instead of hanging it.
-            QTimer::singleShot(10000, w, [w] { w->close(); });
-        } else if (triesLeft > 0) {
-            whenModal(f, triesLeft - 1);
-        }
-    });
 }
 
 // Fills the modal login dialog and presses 登录.

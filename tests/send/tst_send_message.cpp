@@ -4,8 +4,8 @@
 #include "data/uDM.h"
 #include "send/frmSend.h"
 #include "send/uPhoneList.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -22,25 +22,15 @@
 #include <memory>
 
 namespace {
-class CountingHost final : public TPageHost
-{
-public:
-    int refreshes = 0;
-    void RefreshBalance() override { ++refreshes; }
-};
-
 const QString Ask = QStringLiteral("请确认发送内容和号码无误，确定要发送么？");
 } // namespace
 
-class TstSendMessage : public QObject
+class TstSendMessage : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
     QTemporaryDir dir;
-    std::unique_ptr<TDM> dm;
     std::unique_ptr<FakeUi> ui;
     std::unique_ptr<TSendFrm> page;
-    CountingHost host;
 
     qint64 balance()
     {
@@ -87,39 +77,28 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        QVERIFY2(server.start(), qPrintable(server.error()));
-        PageHost = &host;
+        QVERIFY2(startServer(), qPrintable(server.error()));
     }
     void init()
     {
-        QVERIFY(server.start());
-        QVERIFY(server.resetData());
-        SQL_EXEC(server,
-                 QStringLiteral(
-                     "insert into customers(customername,password,smscount) values('alice','pw',1000)"));
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
-        Para = TPara();
-        Para.UserName = QStringLiteral("alice");
-        Para.LoggedIn = true;
+        QVERIFY(server.start()); // again after a test that stopped it
+        QVERIFY(freshModule());
+        addCustomer({.name = QStringLiteral("alice"), .password = QStringLiteral("pw"), .balance = 1000});
+        logIn(QStringLiteral("alice"), QString());
         Para.BookingNotice = QStringLiteral("预约须知");
         ui = std::make_unique<FakeUi>();
         page = std::make_unique<TSendFrm>();
         page->resize(900, 600);
         page->show();
         page->InitPage();
-        host.refreshes = 0;
     }
     void cleanup()
     {
         page.reset();
         ui.reset();
-        DM = nullptr;
-        dm.reset();
+        dropModule();
         Para = TPara();
     }
-    void cleanupTestCase() { PageHost = nullptr; }
 
     void initialState()
     {
