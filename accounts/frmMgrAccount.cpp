@@ -159,10 +159,10 @@ private:
 TaccountMgrFrm::TaccountMgrFrm(QWidget* parent) : TWorkPage(parent)
 {
     setObjectName(QStringLiteral("TaccountMgrFrm"));
-    FAccounts = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
+    accounts_ = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
                                   {QStringLiteral("smscount"), QStringLiteral("条数")}},
                                  this);
-    FCharges = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
+    charges_ = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
                                  {QStringLiteral("remainwhencharge"), QStringLiteral("充值时余额")},
                                  {QStringLiteral("chargepoint"), QStringLiteral("本次充值数")},
                                  {QStringLiteral("contributor"), QStringLiteral("充值人")},
@@ -213,7 +213,7 @@ void TaccountMgrFrm::buildUi()
     lblAccountCnt = named(new QLabel(kNoCount, this), "lblAccountCnt");
     dgAccount = named(new QTableView(this), "dgAccount");
     grid(dgAccount);
-    dgAccount->setModel(FAccounts);
+    dgAccount->setModel(accounts_);
     auto* left = new QVBoxLayout;
     left->addWidget(lblAccountCnt);
     left->addWidget(dgAccount, 1);
@@ -283,7 +283,7 @@ void TaccountMgrFrm::buildUi()
     lblDetailCnt = named(new QLabel(kNoCount, this), "lblDetailCnt");
     dgChargeDetail = named(new QTableView(this), "dgChargeDetail");
     grid(dgChargeDetail);
-    dgChargeDetail->setModel(FCharges);
+    dgChargeDetail->setModel(charges_);
     auto* detailBar = new QHBoxLayout;
     detailBar->addWidget(btnDetailFilter);
     detailBar->addWidget(edtStartDate);
@@ -306,7 +306,7 @@ void TaccountMgrFrm::buildUi()
     connect(btnAccountFilter, &QToolButton::clicked, this, &TaccountMgrFrm::btnAccountFilterClick);
     connect(btnAddAccount, &QToolButton::clicked, this, &TaccountMgrFrm::btnAddAccountClick);
     connect(dgAccount->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
-        if (!FLoading)
+        if (!loading_)
             ClientDataSet1AfterScroll();
     });
     connect(dgAccount, &QTableView::doubleClicked, this, &TaccountMgrFrm::dgAccountDblClick);
@@ -333,16 +333,16 @@ void TaccountMgrFrm::InitPage()
 
 void TaccountMgrFrm::AfterLogin()
 {
-    FLoading = true;
-    FAccounts->clear();
-    FLoading = false;
-    FListLoaded = false;
-    FAccountSql.clear();
-    FAccountParams.clear();
+    loading_ = true;
+    accounts_->clear();
+    loading_ = false;
+    listLoaded_ = false;
+    accountSql_.clear();
+    accountParams_.clear();
     lblAccountCnt->setText(kNoCount);
     ClearDetail();
     edtCharge->clear();
-    FCharges->clear();
+    charges_->clear();
     lblDetailCnt->setText(kNoCount);
     edtCustomer->clear();
     btnAllClick();
@@ -352,12 +352,12 @@ void TaccountMgrFrm::AfterLogin()
 
 bool TaccountMgrFrm::ListEmpty() const
 {
-    return FAccounts->rowCount() == 0;
+    return accounts_->rowCount() == 0;
 }
 
 bool TaccountMgrFrm::HasCurrentAccount() const
 {
-    return FListLoaded && !ListEmpty() && CurrentRow() >= 0;
+    return listLoaded_ && !ListEmpty() && CurrentRow() >= 0;
 }
 
 int TaccountMgrFrm::CurrentRow() const
@@ -368,29 +368,29 @@ int TaccountMgrFrm::CurrentRow() const
 
 QString TaccountMgrFrm::currentValue(const QString& column) const
 {
-    return FAccounts->value(CurrentRow(), FAccounts->column(column)).toString();
+    return accounts_->value(CurrentRow(), accounts_->column(column)).toString();
 }
 
 void TaccountMgrFrm::setupAccountColumns()
 {
-    for (int c = 0; c < FAccounts->columnCount(); ++c)
-        dgAccount->setColumnHidden(c, !FAccounts->shown(c));
+    for (int c = 0; c < accounts_->columnCount(); ++c)
+        dgAccount->setColumnHidden(c, !accounts_->shown(c));
 }
 
 void TaccountMgrFrm::setupChargeColumns()
 {
-    for (int c = 0; c < FCharges->columnCount(); ++c)
-        dgChargeDetail->setColumnHidden(c, !FCharges->shown(c));
+    for (int c = 0; c < charges_->columnCount(); ++c)
+        dgChargeDetail->setColumnHidden(c, !charges_->shown(c));
 }
 
 // Closes the list, runs the statement and, when it succeeds, takes its rows
 // with the first one current. A failure leaves the list closed.
 bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
 {
-    FLoading = true;
-    FAccounts->clear();
-    FLoading = false;
-    FListLoaded = false;
+    loading_ = true;
+    accounts_->clear();
+    loading_ = false;
+    listLoaded_ = false;
     TRows rows;
     QString err;
     if (!fetchRows(sql, params, kAccountColumns, rows, err)) {
@@ -398,14 +398,14 @@ bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
             ReportError(err);
         return false;
     }
-    FAccountSql = sql;
-    FAccountParams = params;
-    FListLoaded = true;
+    accountSql_ = sql;
+    accountParams_ = params;
+    listLoaded_ = true;
     lblAccountCnt->setText(kCountPrefix + QString::number(rows.rows));
-    FLoading = true;
-    FAccounts->setRows(std::move(rows));
+    loading_ = true;
+    accounts_->setRows(std::move(rows));
     setupAccountColumns();
-    FLoading = false;
+    loading_ = false;
     showAccountRows();
     return true;
 }
@@ -414,11 +414,11 @@ bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
 void TaccountMgrFrm::showAccountRows()
 {
     if (!ListEmpty()) {
-        FLoading = true;
+        loading_ = true;
         dgAccount->setCurrentIndex(
-            FAccounts->index(0, qMax(0, FAccounts->column(QStringLiteral("customername")))));
+            accounts_->index(0, qMax(0, accounts_->column(QStringLiteral("customername")))));
         dgAccount->scrollToTop();
-        FLoading = false;
+        loading_ = false;
     }
     ClientDataSet1AfterScroll();
 }
@@ -443,20 +443,20 @@ void TaccountMgrFrm::btnAccountFilterClick()
 
 void TaccountMgrFrm::RefreshAccounts()
 {
-    if (!FListLoaded)
+    if (!listLoaded_)
         return;
     TRows rows;
     QString err;
-    if (!fetchRows(FAccountSql, FAccountParams, kAccountColumns, rows, err)) {
+    if (!fetchRows(accountSql_, accountParams_, kAccountColumns, rows, err)) {
         // The grid keeps the rows it showed.
         if (!err.isEmpty())
             ReportError(err);
         return;
     }
-    FLoading = true;
-    FAccounts->setRows(std::move(rows));
+    loading_ = true;
+    accounts_->setRows(std::move(rows));
     setupAccountColumns();
-    FLoading = false;
+    loading_ = false;
     // An empty result leaves the detail fields as they were.
     if (!ListEmpty())
         showAccountRows();
@@ -639,7 +639,7 @@ QDateTime TaccountMgrFrm::ChargeTimeBound(bool isStart) const
 
 void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params)
 {
-    FCharges->clear();
+    charges_->clear();
     TRows rows;
     QString err;
     if (!fetchRows(sql, params, {}, rows, err)) {
@@ -648,16 +648,16 @@ void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params
         return;
     }
     lblDetailCnt->setText(kCountPrefix + QString::number(rows.rows));
-    FCharges->setRows(std::move(rows));
+    charges_->setRows(std::move(rows));
     setupChargeColumns();
-    const int timeCol = FCharges->column(QStringLiteral("chargeTime"));
+    const int timeCol = charges_->column(QStringLiteral("chargeTime"));
     if (timeCol >= 0)
         dgChargeDetail->resizeColumnToContents(timeCol);
 }
 
 void TaccountMgrFrm::btnChargeDetailClick()
 {
-    if (!FListLoaded || ListEmpty())
+    if (!listLoaded_ || ListEmpty())
         return;
     showChargeRows(QStringLiteral("select * from charge where customerName=:customerName"),
                    {{QStringLiteral("customerName"), TrimCtl(edtCustomer->text())}});
@@ -665,7 +665,7 @@ void TaccountMgrFrm::btnChargeDetailClick()
 
 void TaccountMgrFrm::btnDetailFilterClick()
 {
-    if (!FListLoaded)
+    if (!listLoaded_)
         return;
     showChargeRows(QString(QStringLiteral("select * from charge where contributor=:contributor") +
                            QLatin1Char('\n') +
