@@ -5,6 +5,7 @@
 #include "records/uSendRecordModel.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/SystemLocale.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -207,8 +208,11 @@ private slots:
     }
 
     // A leap day starts at midnight; the last day of a year ends at 23:59:59.
+    // Run again under a system locale with its own date format and digits
+    // (tests/records/CMakeLists.txt): the end bound's fixed form does not change.
     void timeBoundsOfLeapDayAndYearEnd()
     {
+        verifySystemLocale();
         setDates(QDate(2024, 2, 29), QDate(2024, 12, 31));
         const QDateTime s = page->SendTimeBound(TsendDetailFrm::TTimeBound::Start);
         const QDateTime e = page->SendTimeBound(TsendDetailFrm::TTimeBound::End);

@@ -6,6 +6,7 @@
 #include "send/uPhoneList.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/SystemLocale.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -294,9 +295,11 @@ private slots:
     }
 
     // An evening booking is written on the 24-hour clock; an immediate send does
-    // not take the booking fields' time.
+    // not take the booking fields' time. Run again under a system locale with
+    // its own time format and digits (tests/send/CMakeLists.txt).
     void bookedTimeOn24HourClock()
     {
+        verifySystemLocale();
         threeNumbers();
         page->EdtMessage->setPlainText(QStringLiteral("hello"));
         page->edtDate->setDate(QDate(2011, 12, 31));
