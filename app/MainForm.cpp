@@ -38,6 +38,7 @@ const QString kAppTitle = QStringLiteral("Korvessa");
 const QString kPlacementSection = QStringLiteral("frmMainFormState");
 const QString kUserPrefix = QStringLiteral("用户:");
 const QString kRemainPrefix = QStringLiteral("可发信息条数：");
+const QString kRemainUnknown = QStringLiteral("可发信息数:"); // no balance read yet
 const int kBalanceIntervalMs = 30000;
 
 QString g_iniFileName;
@@ -272,7 +273,7 @@ void TfrmMain::createStatusBar()
         new TPicturePanel(QPixmap(QStringLiteral(":/images/user.png")), QStringLiteral("用户"), sbrMain);
     stsUser->setObjectName(QStringLiteral("stsUser"));
     stsUser->setFixedWidth(120);
-    stsRemain = new QLabel(QStringLiteral("可发信息数:"), sbrMain);
+    stsRemain = new QLabel(kRemainUnknown, sbrMain);
     stsRemain->setObjectName(QStringLiteral("stsRemain"));
     stsRemain->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     stsRemain->setFixedWidth(180);
@@ -348,6 +349,8 @@ void TfrmMain::ApplyLogin()
 {
     stsUser->setText(kUserPrefix + Para.UserName);
     stsNtotice->setText(Para.Notice);
+    // The previous customer's balance goes; when this read fails the next refresh fills it.
+    stsRemain->setText(kRemainUnknown);
     RefreshBalance();
     if (TWorkPage* p = Page(TPageKind::SendDetail))
         p->AfterLogin();

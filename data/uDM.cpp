@@ -417,7 +417,7 @@ bool TDM::VerifyLogin(const QString& name, const QString& password, QString& mes
         return false;
     if (!q.next())
         return false;
-    if (q.value(QStringLiteral("password")).toString() != password)
+    if (!SamePassword(q.value(QStringLiteral("password")).toString(), password, TPasswordMatch::Exact))
         return false;
     Para.Grade = q.value(QStringLiteral("customerGrade")).toInt();
     Para.CompanyId = q.value(QStringLiteral("companyId")).toString();
@@ -449,7 +449,7 @@ bool TDM::ChangePassword(const QString& name, const QString& oldPassword, const 
             return false;
         while (q.next()) {
             if (QString::compare(q.value(1).toString(), name, Qt::CaseInsensitive) == 0 &&
-                QString::compare(q.value(2).toString(), oldPassword, Qt::CaseInsensitive) == 0)
+                SamePassword(q.value(2).toString(), oldPassword, TPasswordMatch::IgnoreCase))
                 matchedId = q.value(0).toString();
         }
     }

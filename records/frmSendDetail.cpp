@@ -84,10 +84,10 @@ TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
     lblRecCnt = new QLabel(QStringLiteral("记录条数"), this);
     lblRecCnt->setObjectName(QStringLiteral("lblRecCnt"));
 
-    model = new TSendRecordModel(this);
+    model_ = new TSendRecordModel(this);
     dgChargeDetail = new QTableView(this);
     dgChargeDetail->setObjectName(QStringLiteral("dgChargeDetail"));
-    dgChargeDetail->setModel(model);
+    dgChargeDetail->setModel(model_);
     dgChargeDetail->setEditTriggers(QAbstractItemView::NoEditTriggers);
     dgChargeDetail->setSelectionBehavior(QAbstractItemView::SelectRows);
     dgChargeDetail->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -110,7 +110,7 @@ TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
     connect(btnFilter, &QToolButton::clicked, this, &TsendDetailFrm::btnFilterClick);
     // toggled fires only when the state really changes.
     connect(chkFilterByTime, &QCheckBox::toggled, this, &TsendDetailFrm::chkFilterByTimeClick);
-    connect(model, &TSendRecordModel::fetchFailed, this, [](const QString& text) { ReportError(text); });
+    connect(model_, &TSendRecordModel::fetchFailed, this, [](const QString& text) { ReportError(text); });
 }
 
 void TsendDetailFrm::InitPage()
@@ -122,7 +122,7 @@ void TsendDetailFrm::InitPage()
 
 void TsendDetailFrm::AfterLogin()
 {
-    model->Clear();
+    model_->Clear();
 }
 
 void TsendDetailFrm::btnChargeDetailClick()
@@ -155,15 +155,9 @@ QDateTime TsendDetailFrm::SendTimeBound(TTimeBound bound) const
 
 void TsendDetailFrm::LoadRecords()
 {
-    if (!Para.LoggedIn) {
-        ShowMessage(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"), TMsgIcon::Error);
+    if (!RequireLogin())
         return;
-    }
-    model->Clear();
-    // A connection that the data module closed after losing it is opened again
-    // here, as its own operations do; a failure has then been shown.
-    if (!DM->IsConnected() && !DM->EnsureConnected())
-        return;
+    model_->Clear();
 
     TBusyCursor busy;
     QString select = kSelect;
@@ -180,7 +174,7 @@ void TsendDetailFrm::LoadRecords()
     const auto showCount = [this](qint64 total) {
         lblRecCnt->setText(QStringLiteral("记录个数:  ") + QString::number(total));
     };
-    if (!model->Open(select, count, params, nullptr, &err, showCount)) {
+    if (!model_->Open(select, count, params, nullptr, &err, showCount)) {
         busy.release();
         ReportError(err.text());
     }

@@ -28,7 +28,7 @@ public:
     // Start: the start day at 00:00:00; end: the end day at 23:59:59. Both inclusive.
     QDateTime SendTimeBound(TTimeBound bound) const;
 
-    TSendRecordModel* Model() const { return model; }
+    TSendRecordModel* Model() const { return model_; }
 
     QToolButton* btnChargeDetail = nullptr;
     QCheckBox* chkFilterByTime = nullptr;
@@ -44,5 +44,5 @@ private:
     void btnFilterClick();
     void chkFilterByTimeClick(bool checked);
 
-    TSendRecordModel* model = nullptr;
+    TSendRecordModel* model_ = nullptr;
 };

@@ -172,6 +172,10 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     lstPhone->setObjectName(QStringLiteral("lstPhone"));
     lstPhone->setModel(phones_);
     lstPhone->installEventFilter(this);
+    // A bulk add hides the list; its room stays, so the button column does not spread.
+    QSizePolicy listPolicy = lstPhone->sizePolicy();
+    listPolicy.setRetainSizeWhenHidden(true);
+    lstPhone->setSizePolicy(listPolicy);
 
     BtnInput = button(QStringLiteral("手工录入"), this, "BtnInput");
     BtnLoadPhone = button(QStringLiteral("文件导入"), this, "BtnLoadPhone");
@@ -680,11 +684,9 @@ void TSendFrm::DoSend(bool booking)
     TBusyGuard guard(busy_);
     if (!AskYesNo(QStringLiteral("请确认发送内容和号码无误，确定要发送么？"), QStringLiteral("提示")))
         return;
-    const QString failed = QStringLiteral("发送失败");
-    if (!Para.LoggedIn) {
-        ShowError(QStringLiteral("数据库未连接，提交失败"), failed);
+    if (!RequireLogin())
         return;
-    }
+    const QString failed = QStringLiteral("发送失败");
 
     TSmsRec rec;
     {
@@ -724,7 +726,14 @@ void TSendFrm::DoSend(bool booking)
         rec.AppointTime = edtDate->date().toString(QStringLiteral("yyyy-MM-dd")) +
                           edtTime->time().toString(QStringLiteral(" hh:mm:ss"));
 
-    const qint64 balance = DM ? DM->GetBalance(Para.UserName) : 0;
+    qint64 balance = 0;
+    if (DM && !DM->TryGetBalance(Para.UserName, balance)) {
+        // Without a connection the data module has shown its box: the send ends
+        // there, not with a low balance that nobody has read.
+        if (!DM->IsConnected())
+            return;
+        balance = 0; // a customer who is not found has no balance
+    }
     const qint64 needed = qint64(msgCount) * lines;
     if (needed > balance) {
         ShowError(QStringLiteral("账户余额不足，请充值后再发送"), failed);

@@ -8,6 +8,7 @@
 #include "data/uDM.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/Modal.h"
 
 #include <QActionGroup>
 #include <QLabel>
@@ -55,19 +56,6 @@ private:
 TWorkPage* countingPage(TPageKind kind, QWidget* parent)
 {
     return new TCountPage(kind, parent);
-}
-
-void whenModal(std::function<void(QWidget*)> f, int triesLeft = 500)
-{
-    QTimer::singleShot(triesLeft == 500 ? 0 : 10, qApp, [f, triesLeft] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            f(w);
-            // A dialog that the code under test failed to close fails the test instead of hanging it.
-            QTimer::singleShot(10000, w, [w] { w->close(); });
-        } else if (triesLeft > 0) {
-            whenModal(f, triesLeft - 1);
-        }
-    });
 }
 
 // Fills the modal login dialog and presses 登录.
@@ -671,6 +659,28 @@ private slots:
                  qPrintable(ui.last().text));
         QVERIFY(!w->isVisible());
         QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("korvessa.ini"))));
+    }
+
+    // A re-login whose balance read fails shows no balance, not the previous
+    // customer's; the next refresh that reads it fills the panel.
+    void reLoginClearsTheBalance()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        w->RunLogin = [] {
+            Para.UserName = QStringLiteral("Dora"); // no row yet: the balance read finds nothing
+            return true;
+        };
+        w->actLogin->trigger();
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Dora"));
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息数:"));
+        SQL_EXEC(server, "insert into customers(customername, password, smscount) values ('Dora', 'd', 12)");
+        w->RefreshBalance();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：12"));
+        QCOMPARE(ui.count(), 0);
+        closeWithYes(*w, ui);
     }
 
     void balanceRefreshesDoNotPileUp()

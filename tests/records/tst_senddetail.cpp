@@ -5,6 +5,7 @@
 #include "records/uSendRecordModel.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/SystemLocale.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -206,15 +207,15 @@ private slots:
         QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  ") + QString::number(ids.size()));
     }
 
-    void timeBoundsInAnyDateFormat()
+    // A leap day starts at midnight; the last day of a year ends at 23:59:59.
+    // Run again under a system locale with its own date format and digits
+    // (tests/records/CMakeLists.txt): the end bound's fixed form does not change.
+    void timeBoundsOfLeapDayAndYearEnd()
     {
-        // The end bound is built in a fixed form, whatever the locale's format.
-        const QLocale saved;
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+        verifySystemLocale();
         setDates(QDate(2024, 2, 29), QDate(2024, 12, 31));
         const QDateTime s = page->SendTimeBound(TsendDetailFrm::TTimeBound::Start);
         const QDateTime e = page->SendTimeBound(TsendDetailFrm::TTimeBound::End);
-        QLocale::setDefault(saved);
         QCOMPARE(s, QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0)));
         QCOMPARE(e, QDateTime(QDate(2024, 12, 31), QTime(23, 59, 59)));
     }
@@ -321,6 +322,27 @@ private slots:
         QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
         // The page goes on working.
         page->btnChargeDetail->click();
+        QCOMPARE(model()->rowCount(), 1);
+    }
+
+    // With the server unreachable the listing's failure reaches the top-level
+    // error report, and only that: no connection box of the page's own.
+    void unreachableServerGoesToTopLevelReport()
+    {
+        addBatch(1, QStringLiteral("alice"), QStringLiteral("2024-03-10 08:00:00"));
+        page->btnChargeDetail->click();
+        QCOMPARE(model()->rowCount(), 1);
+        dm->SetServer(server.host(), deadPort());
+        page->btnChargeDetail->click();
+        QCOMPARE(ui->count(), 1);
+        QVERIFY(ui->last().topLevelError);
+        QCOMPARE(ui->last().caption, AppTitle());
+        QVERIFY(!ui->last().text.isEmpty());
+        QCOMPARE(model()->rowCount(), 0);
+        QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
+        dm->SetServer(server.host(), server.port());
+        page->btnChargeDetail->click();
+        QCOMPARE(ui->count(), 1);
         QCOMPARE(model()->rowCount(), 1);
     }
 

@@ -9,10 +9,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <memory>
 
@@ -103,6 +105,27 @@ private slots:
         page.reset();
         ui.reset();
         Para = TPara();
+    }
+
+    // While a bulk add hides the list, the list keeps its room: the button
+    // column stays where it was and as wide as it was.
+    void hiddenListKeepsItsRoom()
+    {
+        const QRect before = page->BtnInput->geometry();
+        const int listWidth = page->lstPhone->width();
+        QRect during;
+        bool hidden = false;
+        // Runs at the first pump of the add, while the list is hidden.
+        QTimer::singleShot(0, page.get(), [&] {
+            hidden = !page->lstPhone->isVisible();
+            page->layout()->activate();
+            during = page->BtnInput->geometry();
+        });
+        handEnter({QStringLiteral("13800000001")});
+        QVERIFY(hidden);
+        QCOMPARE(during, before);
+        QCOMPARE(page->lstPhone->width(), listWidth);
+        verifyIdle();
     }
 
     void handEntryAndTestNumbers()
