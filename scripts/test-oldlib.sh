@@ -11,6 +11,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 version=1:10.11.18-0+deb12u1
 work=$(mktemp -d "${TMPDIR:-/tmp}/oldlib.XXXXXX")
+trap 'rm -rf "$work"' EXIT
 if ! (cd "$work" && apt-get download "libmariadb3=$version") >"$work/download.log" 2>&1; then
   echo "libmariadb3 $version could not be downloaded; the run with it is skipped:"
   tail -3 "$work/download.log" | sed 's/^/  /'
