@@ -642,7 +642,7 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
         const qint64 limit = q.value(0).toLongLong();
         if (bytes + PacketHeadroom > limit) {
             submitRefusal_ =
-                QStringLiteral("本批短信的数据约 %1 MB，超过了数据库服务器单次提交的上限 %2 MB"
+                QStringLiteral("本批短信提交时约需 %1 MB，超过了数据库服务器单次提交的上限 %2 MB"
                                "（max_allowed_packet = %3 字节），未提交，也未扣费。"
                                "请把号码列表分成几批，分别发送。")
                     .arg(megabytes(bytes + PacketHeadroom), megabytes(limit), QString::number(limit));
