@@ -38,6 +38,9 @@ public:
 class TDmFixture
 {
 protected:
+    // serverArgs go to the test's server (mariadbd options).
+    explicit TDmFixture(QStringList serverArgs = {}) : server(std::move(serverArgs)) {}
+
     TestServer server;
     std::unique_ptr<TDM> dm;
     TFakeHost host;
