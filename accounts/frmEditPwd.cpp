@@ -1,6 +1,7 @@
 #include "accounts/frmEditPwd.h"
 
 #include "app/uDataType.h"
+#include "app/uFields.h"
 #include "app/uUi.h"
 #include "data/uDM.h"
 
@@ -19,7 +20,7 @@ QLineEdit* passwordField(QWidget* parent, const char* name)
 {
     auto* e = new QLineEdit(parent);
     e->setObjectName(QLatin1String(name));
-    e->setEchoMode(QLineEdit::Password);
+    MakePasswordField(e);
     e->setMinimumWidth(180);
     return e;
 }
@@ -37,9 +38,6 @@ QLabel* fieldLabel(QWidget* parent, const char* name, const QString& text, QWidg
 TEditPwdFrm::TEditPwdFrm(QWidget* parent) : TWorkPage(parent)
 {
     setObjectName(QStringLiteral("TEditPwdFrm"));
-    // Every typed character shows as "*".
-    setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
-
     edtOldPwd = passwordField(this, "edtOldPwd");
     edtNewPwd = passwordField(this, "edtNewPwd");
     edtCofirmPwd = passwordField(this, "edtCofirmPwd");
@@ -90,12 +88,12 @@ void TEditPwdFrm::edtOldPwdChange()
 bool TEditPwdFrm::ChangeOwnPassword()
 {
     // Compared exactly as typed: nothing trimmed, letter case counts.
-    if (edtOldPwd->text() != Para.Password) {
+    if (!SamePassword(edtOldPwd->text(), Para.Password, TPasswordMatch::Exact)) {
         ShowMessage(QStringLiteral("旧密码有误"), kCaption, TMsgIcon::Error);
         edtOldPwd->setFocus();
         return false;
     }
-    if (edtNewPwd->text() != edtCofirmPwd->text()) {
+    if (!SamePassword(edtNewPwd->text(), edtCofirmPwd->text(), TPasswordMatch::Exact)) {
         ShowMessage(QStringLiteral("新密码不相同"), kCaption, TMsgIcon::Error);
         edtNewPwd->setFocus();
         return false;

@@ -2,8 +2,10 @@
 
 #include "accounts/frmNewUser.h"
 #include "app/uDataType.h"
+#include "app/uFields.h"
 #include "app/uPageHost.h"
 #include "app/uUi.h"
+#include "data/uWallClock.h"
 
 #include <QAbstractTableModel>
 #include <QDateEdit>
@@ -61,12 +63,6 @@ bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& 
         err = QStringLiteral("no data module");
         return false;
     }
-    // A connection dropped by an earlier failure is opened anew; when that is
-    // impossible the data module has already told the user.
-    if (!DM->IsConnected() && !DM->EnsureConnected()) {
-        err.clear();
-        return false;
-    }
     QSqlQuery q(DM->conn());
     q.setForwardOnly(true);
     QSqlError e;
@@ -97,6 +93,54 @@ bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& 
         return false;
     }
     return true;
+}
+
+// A recharge listing: every column of the rows, and the recharge time once
+// more as text in a fixed form that the server writes, whatever the client
+// library makes of a DATETIME (see takeTimeText).
+const QString kChargeTimeText = QStringLiteral("chargeTimeText");
+QString chargeSelect(const QString& where)
+{
+    return QStringLiteral("select *,") + ServerTimeText(QStringLiteral("chargeTime")) +
+           QStringLiteral(" as ") + kChargeTimeText + QStringLiteral(" from charge where ") + where;
+}
+
+// Reads the time column timeName from the text column textName (both held),
+// as the server's wall clock, and drops the text column.
+void takeTimeText(TRows& rows, const QString& timeName, const QString& textName)
+{
+    auto find = [&](const QString& name) {
+        for (int i = 0; i < rows.names.size(); ++i)
+            if (QString::compare(rows.names.at(i), name, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    };
+    const int t = find(timeName);
+    const int x = find(textName);
+    if (t < 0 || x < 0 || rows.slot.at(t) < 0 || rows.slot.at(x) < 0)
+        return;
+    const int ts = rows.slot.at(t);
+    const int xs = rows.slot.at(x);
+    QList<QVariant> values;
+    values.reserve(qsizetype(rows.rows) * (rows.held - 1));
+    for (int r = 0; r < rows.rows; ++r) {
+        const QVariant* row = rows.values.constData() + qsizetype(r) * rows.held;
+        for (int h = 0; h < rows.held; ++h) {
+            if (h == xs)
+                continue;
+            if (h == ts)
+                values << (row[xs].isNull() ? QVariant() : QVariant(WallClockValue(row[xs])));
+            else
+                values << row[h];
+        }
+    }
+    rows.values = std::move(values);
+    rows.names.removeAt(x);
+    rows.slot.removeAt(x);
+    for (int& slot : rows.slot)
+        if (slot > xs)
+            --slot;
+    --rows.held;
 }
 
 } // namespace
@@ -164,10 +208,10 @@ private:
 TaccountMgrFrm::TaccountMgrFrm(QWidget* parent) : TWorkPage(parent)
 {
     setObjectName(QStringLiteral("TaccountMgrFrm"));
-    FAccounts = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
+    accounts_ = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
                                   {QStringLiteral("smscount"), QStringLiteral("条数")}},
                                  this);
-    FCharges = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
+    charges_ = new TAccountRows({{QStringLiteral("customername"), QStringLiteral("账户")},
                                  {QStringLiteral("remainwhencharge"), QStringLiteral("充值时余额")},
                                  {QStringLiteral("chargepoint"), QStringLiteral("本次充值数")},
                                  {QStringLiteral("contributor"), QStringLiteral("充值人")},
@@ -218,7 +262,7 @@ void TaccountMgrFrm::buildUi()
     lblAccountCnt = named(new QLabel(kNoCount, this), "lblAccountCnt");
     dgAccount = named(new QTableView(this), "dgAccount");
     grid(dgAccount);
-    dgAccount->setModel(FAccounts);
+    dgAccount->setModel(accounts_);
     auto* left = new QVBoxLayout;
     left->addWidget(lblAccountCnt);
     left->addWidget(dgAccount, 1);
@@ -227,8 +271,7 @@ void TaccountMgrFrm::buildUi()
     edtUser = named(new QLineEdit(this), "edtUser");
     edtUser->setEnabled(false);
     edtPwd = named(new QLineEdit(this), "edtPwd");
-    edtPwd->setEchoMode(QLineEdit::Password);
-    edtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
+    MakePasswordField(edtPwd);
     btnEditPwd = named(new QPushButton(QStringLiteral("修改密码"), this), "btnEditPwd");
     edtGrade = named(new QLineEdit(this), "edtGrade");
     edtGrade->setEnabled(false);
@@ -238,21 +281,26 @@ void TaccountMgrFrm::buildUi()
     btnCharge = named(new QPushButton(QStringLiteral("充值"), this), "btnCharge");
     edtPhone = named(new QLineEdit(this), "edtPhone");
     edtAddr = named(new QLineEdit(this), "edtAddr");
-    edtAddr->setMinimumWidth(2 * edtPhone->sizeHint().width());
     btnEditAddr = named(new QPushButton(QStringLiteral("修改电话、地址"), this), "btnEditAddr");
-    // The buttons get room around their captions; the fields stop growing at a
-    // readable width, and a wide window leaves the rest of the row empty.
+    // The buttons get room around their captions and stand beside their fields.
+    // The fields have one readable width, the address field twice that; a wide
+    // window leaves the rest of the row empty.
     for (QPushButton* b : {btnEditPwd, btnCharge, btnEditAddr})
         b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 2 * b->fontMetrics().height());
-    for (QLineEdit* e : {edtUser, edtPwd, edtGrade, edtCount, edtCharge, edtPhone, edtAddr})
-        e->setMaximumWidth(2 * edtAddr->minimumWidth());
+    const int fieldWidth = 3 * edtPhone->sizeHint().width() / 2;
+    for (QLineEdit* e : {edtUser, edtPwd, edtGrade, edtCount, edtCharge, edtPhone})
+        e->setFixedWidth(fieldWidth);
+    edtAddr->setFixedWidth(2 * fieldWidth);
     auto* detail = new QGridLayout;
     int row = 0;
     auto addRow = [&](const QString& label, QLineEdit* edit, QPushButton* button) {
         detail->addWidget(new QLabel(label, this), row, 0);
-        detail->addWidget(edit, row, 1);
+        auto* line = new QHBoxLayout;
+        line->addWidget(edit);
         if (button)
-            detail->addWidget(button, row, 2);
+            line->addWidget(button);
+        line->addStretch(1);
+        detail->addLayout(line, row, 1);
         ++row;
     };
     addRow(QStringLiteral("帐户"), edtUser, nullptr);
@@ -263,8 +311,7 @@ void TaccountMgrFrm::buildUi()
     addRow(QStringLiteral("电话"), edtPhone, nullptr);
     addRow(QStringLiteral("地址"), edtAddr, btnEditAddr);
     detail->setRowStretch(row, 1);
-    detail->setColumnStretch(1, 3);
-    detail->setColumnStretch(3, 1);
+    detail->setColumnStretch(1, 1);
 
     auto* middle = new QHBoxLayout;
     middle->addLayout(left, 1);
@@ -285,7 +332,7 @@ void TaccountMgrFrm::buildUi()
     lblDetailCnt = named(new QLabel(kNoCount, this), "lblDetailCnt");
     dgChargeDetail = named(new QTableView(this), "dgChargeDetail");
     grid(dgChargeDetail);
-    dgChargeDetail->setModel(FCharges);
+    dgChargeDetail->setModel(charges_);
     auto* detailBar = new QHBoxLayout;
     detailBar->addWidget(btnDetailFilter);
     detailBar->addWidget(edtStartDate);
@@ -308,7 +355,7 @@ void TaccountMgrFrm::buildUi()
     connect(btnAccountFilter, &QToolButton::clicked, this, &TaccountMgrFrm::btnAccountFilterClick);
     connect(btnAddAccount, &QToolButton::clicked, this, &TaccountMgrFrm::btnAddAccountClick);
     connect(dgAccount->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] {
-        if (!FLoading)
+        if (!loading_)
             ClientDataSet1AfterScroll();
     });
     connect(dgAccount, &QTableView::doubleClicked, this, &TaccountMgrFrm::dgAccountDblClick);
@@ -335,16 +382,16 @@ void TaccountMgrFrm::InitPage()
 
 void TaccountMgrFrm::AfterLogin()
 {
-    FLoading = true;
-    FAccounts->clear();
-    FLoading = false;
-    FListLoaded = false;
-    FAccountSql.clear();
-    FAccountParams.clear();
+    loading_ = true;
+    accounts_->clear();
+    loading_ = false;
+    listLoaded_ = false;
+    accountSql_.clear();
+    accountParams_.clear();
     lblAccountCnt->setText(kNoCount);
     ClearDetail();
     edtCharge->clear();
-    FCharges->clear();
+    charges_->clear();
     lblDetailCnt->setText(kNoCount);
     edtCustomer->clear();
     btnAllClick();
@@ -354,7 +401,12 @@ void TaccountMgrFrm::AfterLogin()
 
 bool TaccountMgrFrm::ListEmpty() const
 {
-    return FAccounts->rowCount() == 0;
+    return accounts_->rowCount() == 0;
+}
+
+bool TaccountMgrFrm::HasCurrentAccount() const
+{
+    return listLoaded_ && !ListEmpty() && CurrentRow() >= 0;
 }
 
 int TaccountMgrFrm::CurrentRow() const
@@ -365,29 +417,29 @@ int TaccountMgrFrm::CurrentRow() const
 
 QString TaccountMgrFrm::currentValue(const QString& column) const
 {
-    return FAccounts->value(CurrentRow(), FAccounts->column(column)).toString();
+    return accounts_->value(CurrentRow(), accounts_->column(column)).toString();
 }
 
 void TaccountMgrFrm::setupAccountColumns()
 {
-    for (int c = 0; c < FAccounts->columnCount(); ++c)
-        dgAccount->setColumnHidden(c, !FAccounts->shown(c));
+    for (int c = 0; c < accounts_->columnCount(); ++c)
+        dgAccount->setColumnHidden(c, !accounts_->shown(c));
 }
 
 void TaccountMgrFrm::setupChargeColumns()
 {
-    for (int c = 0; c < FCharges->columnCount(); ++c)
-        dgChargeDetail->setColumnHidden(c, !FCharges->shown(c));
+    for (int c = 0; c < charges_->columnCount(); ++c)
+        dgChargeDetail->setColumnHidden(c, !charges_->shown(c));
 }
 
 // Closes the list, runs the statement and, when it succeeds, takes its rows
 // with the first one current. A failure leaves the list closed.
 bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
 {
-    FLoading = true;
-    FAccounts->clear();
-    FLoading = false;
-    FListLoaded = false;
+    loading_ = true;
+    accounts_->clear();
+    loading_ = false;
+    listLoaded_ = false;
     TRows rows;
     QString err;
     if (!fetchRows(sql, params, kAccountColumns, rows, err)) {
@@ -395,14 +447,14 @@ bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
             ReportError(err);
         return false;
     }
-    FAccountSql = sql;
-    FAccountParams = params;
-    FListLoaded = true;
+    accountSql_ = sql;
+    accountParams_ = params;
+    listLoaded_ = true;
     lblAccountCnt->setText(kCountPrefix + QString::number(rows.rows));
-    FLoading = true;
-    FAccounts->setRows(std::move(rows));
+    loading_ = true;
+    accounts_->setRows(std::move(rows));
     setupAccountColumns();
-    FLoading = false;
+    loading_ = false;
     showAccountRows();
     return true;
 }
@@ -411,30 +463,26 @@ bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
 void TaccountMgrFrm::showAccountRows()
 {
     if (!ListEmpty()) {
-        FLoading = true;
+        loading_ = true;
         dgAccount->setCurrentIndex(
-            FAccounts->index(0, qMax(0, FAccounts->column(QStringLiteral("customername")))));
+            accounts_->index(0, qMax(0, accounts_->column(QStringLiteral("customername")))));
         dgAccount->scrollToTop();
-        FLoading = false;
+        loading_ = false;
     }
     ClientDataSet1AfterScroll();
 }
 
 void TaccountMgrFrm::btnAllClick()
 {
-    if (!Para.LoggedIn) {
-        ShowError(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"));
+    if (!RequireLogin())
         return;
-    }
     openAccounts(kAllAccountsSql, {{QStringLiteral("customerName"), Para.UserName}});
 }
 
 void TaccountMgrFrm::btnAccountFilterClick()
 {
-    if (!Para.LoggedIn) {
-        ShowError(QStringLiteral("数据库未连接，提交失败"), QStringLiteral("发送失败"));
+    if (!RequireLogin())
         return;
-    }
     // The typed text, blanks included, only ever travels as a bound value.
     openAccounts(
         kSearchAccountsSql,
@@ -444,20 +492,20 @@ void TaccountMgrFrm::btnAccountFilterClick()
 
 void TaccountMgrFrm::RefreshAccounts()
 {
-    if (!FListLoaded)
+    if (!listLoaded_)
         return;
     TRows rows;
     QString err;
-    if (!fetchRows(FAccountSql, FAccountParams, kAccountColumns, rows, err)) {
+    if (!fetchRows(accountSql_, accountParams_, kAccountColumns, rows, err)) {
         // The grid keeps the rows it showed.
         if (!err.isEmpty())
             ReportError(err);
         return;
     }
-    FLoading = true;
-    FAccounts->setRows(std::move(rows));
+    loading_ = true;
+    accounts_->setRows(std::move(rows));
     setupAccountColumns();
-    FLoading = false;
+    loading_ = false;
     // An empty result leaves the detail fields as they were.
     if (!ListEmpty())
         showAccountRows();
@@ -495,7 +543,7 @@ void TaccountMgrFrm::ClientDataSet1AfterScroll()
 
 void TaccountMgrFrm::dgAccountDblClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     edtCustomer->setText(currentValue(QStringLiteral("customername")));
 }
@@ -510,11 +558,8 @@ void TaccountMgrFrm::btnAddAccountClick()
 
 bool TaccountMgrFrm::RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText)
 {
-    // A connection closed after a loss is opened anew first, as the list loads
-    // do; when that is impossible the data module has told the user, and the
-    // change then fails with its own message.
-    if (DM && !DM->IsConnected())
-        DM->EnsureConnected();
+    // A statement on a closed connection opens it first; when that fails, the
+    // change fails with its own message.
     const bool ok = DM && DM->TryExecuteSql(sql, params);
     if (!ok)
         ShowError(failText, QStringLiteral("修改失败"));
@@ -523,7 +568,7 @@ bool TaccountMgrFrm::RunUpdate(const QString& sql, const TSqlParams& params, con
 
 void TaccountMgrFrm::btnEditPwdClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     // The password is stored as typed, blanks included.
     if (RunUpdate(QStringLiteral("update customers set password=:password where customername=:customername"),
@@ -535,7 +580,7 @@ void TaccountMgrFrm::btnEditPwdClick()
 
 void TaccountMgrFrm::btnEditAddrClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     if (RunUpdate(QStringLiteral("update customers set telphone=:telphone, address=:address "
                                  "where customername=:customername"),
@@ -594,7 +639,7 @@ bool ParseChargeAmount(const QString& text, int& amount)
 
 void TaccountMgrFrm::btnChargeClick()
 {
-    if (!FListLoaded || ListEmpty() || CurrentRow() < 0)
+    if (!HasCurrentAccount())
         return;
     int amount = 0;
     if (!ParseChargeAmount(edtCharge->text(), amount)) {
@@ -633,17 +678,12 @@ void TaccountMgrFrm::btnChargeClick()
 
 QDateTime TaccountMgrFrm::ChargeTimeBound(bool isStart) const
 {
-    if (isStart)
-        return QDateTime(edtStartDate->date(), QTime(0, 0, 0));
-    // Written out and read back in one fixed form, whatever the locale.
-    const QString text =
-        edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
-    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    return isStart ? PeriodStart(edtStartDate->date()) : PeriodEnd(edtEndDate->date());
 }
 
 void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params)
 {
-    FCharges->clear();
+    charges_->clear();
     TRows rows;
     QString err;
     if (!fetchRows(sql, params, {}, rows, err)) {
@@ -651,29 +691,29 @@ void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params
             ReportError(err);
         return;
     }
+    takeTimeText(rows, QStringLiteral("chargeTime"), kChargeTimeText);
     lblDetailCnt->setText(kCountPrefix + QString::number(rows.rows));
-    FCharges->setRows(std::move(rows));
+    charges_->setRows(std::move(rows));
     setupChargeColumns();
-    const int timeCol = FCharges->column(QStringLiteral("chargeTime"));
+    const int timeCol = charges_->column(QStringLiteral("chargeTime"));
     if (timeCol >= 0)
         dgChargeDetail->resizeColumnToContents(timeCol);
 }
 
 void TaccountMgrFrm::btnChargeDetailClick()
 {
-    if (!FListLoaded || ListEmpty())
+    if (!listLoaded_ || ListEmpty())
         return;
-    showChargeRows(QStringLiteral("select * from charge where customerName=:customerName"),
+    showChargeRows(chargeSelect(QStringLiteral("customerName=:customerName")),
                    {{QStringLiteral("customerName"), TrimCtl(edtCustomer->text())}});
 }
 
 void TaccountMgrFrm::btnDetailFilterClick()
 {
-    if (!FListLoaded)
+    if (!listLoaded_)
         return;
-    showChargeRows(QString(QStringLiteral("select * from charge where contributor=:contributor") +
-                           QLatin1Char('\n') +
-                           QStringLiteral(" and chargeTime<=:endtime and chargeTime>=:starttime")),
+    showChargeRows(chargeSelect(QStringLiteral("contributor=:contributor") + QLatin1Char('\n') +
+                                QStringLiteral(" and chargeTime<=:endtime and chargeTime>=:starttime")),
                    {{QStringLiteral("starttime"), ChargeTimeBound(true)},
                     {QStringLiteral("endtime"), ChargeTimeBound(false)},
                     {QStringLiteral("contributor"), Para.UserName}});

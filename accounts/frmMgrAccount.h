@@ -34,13 +34,17 @@ public:
     void ClearDetail();
     // Runs an update through the data module; reports failText under "修改失败".
     bool RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText);
-    // First second of the start day, or last second of the end day.
+    // First second of the start day, or last second of the end day, as the
+    // server's wall clock (data/uWallClock.h).
     QDateTime ChargeTimeBound(bool isStart) const;
 
     // State of the sub-account list, for the guards of the actions.
-    bool ListLoaded() const { return FListLoaded; }
+    bool ListLoaded() const { return listLoaded_; }
     bool ListEmpty() const;
     int CurrentRow() const;
+    // The guard of the actions on the current sub-account: the list is loaded,
+    // holds rows and one of them is current.
+    bool HasCurrentAccount() const;
 
     // toolbar
     QLineEdit* edtFilterValue = nullptr;
@@ -92,12 +96,12 @@ private:
     void btnChargeDetailClick();
     void btnDetailFilterClick();
 
-    TAccountRows* FAccounts = nullptr; // the sub-account list, in memory
-    TAccountRows* FCharges = nullptr;  // the recharge records, in memory
-    bool FListLoaded = false;
-    bool FLoading = false; // row changes of a load are handled once, at its end
-    QString FAccountSql;   // the last load's statement and values
-    TSqlParams FAccountParams;
+    TAccountRows* accounts_ = nullptr; // the sub-account list, in memory
+    TAccountRows* charges_ = nullptr;  // the recharge records, in memory
+    bool listLoaded_ = false;
+    bool loading_ = false; // row changes of a load are handled once, at its end
+    QString accountSql_;   // the last load's statement and values
+    TSqlParams accountParams_;
 };
 
 // Reads a recharge amount: trimmed, a whole decimal number with an optional

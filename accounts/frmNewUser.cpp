@@ -1,13 +1,13 @@
 #include "accounts/frmNewUser.h"
 
 #include "app/uDataType.h"
+#include "app/uFields.h"
 #include "app/uUi.h"
 #include "data/uDM.h"
 
 #include <QDateTime>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -27,28 +27,33 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
 
-    auto field = [this](const char* name) {
+    // Enter typed in a field moves the focus on, as Tab does.
+    auto* enter = new TEnterMovesFocus(this);
+    auto field = [this, enter](const char* name) {
         auto* e = new QLineEdit(this);
         e->setObjectName(QLatin1String(name));
-        e->installEventFilter(this);
+        enter->watch(e);
         return e;
     };
     edtUser = field("edtUser");
     edtPwd = field("edtPwd");
-    edtPwd->setEchoMode(QLineEdit::Password);
+    MakePasswordField(edtPwd);
     edtConfirmPwd = field("edtConfirmPwd");
-    edtConfirmPwd->setEchoMode(QLineEdit::Password);
-    for (QLineEdit* e : {edtPwd, edtConfirmPwd})
-        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // shown as "*"
+    MakePasswordField(edtConfirmPwd);
     edtPhone = field("edtPhone");
     edtAddr = field("edtAddr");
-    edtAddr->setMinimumWidth(2 * edtPhone->sizeHint().width());
+    // The address field is wide: twice the others, so that an address shows whole.
+    const int fieldWidth = edtPhone->sizeHint().width();
+    for (QLineEdit* e : {edtUser, edtPwd, edtConfirmPwd, edtPhone})
+        e->setFixedWidth(fieldWidth);
+    edtAddr->setFixedWidth(2 * fieldWidth);
     btnOK = new QPushButton(QStringLiteral("确定"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
     btnCancel = new QPushButton(QStringLiteral("取消"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
 
     auto* form = new QGridLayout;
+    form->setHorizontalSpacing(fontMetrics().height()); // labels stand clear of their fields
     int row = 0;
     for (auto [label, edit] :
          {std::pair{QStringLiteral("帐户"), edtUser}, std::pair{QStringLiteral("密码"), edtPwd},
@@ -57,7 +62,7 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
         auto* l = new QLabel(label, this);
         l->setBuddy(edit);
         form->addWidget(l, row, 0);
-        form->addWidget(edit, row, 1);
+        form->addWidget(edit, row, 1, Qt::AlignLeft);
         ++row;
     }
     auto* buttons = new QHBoxLayout;
@@ -82,18 +87,6 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
     edtUser->setFocus();
 }
 
-bool TnewUserFrm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress && qobject_cast<QLineEdit*>(watched)) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
-        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
-            focusNextChild();
-            return true; // never reaches the field or a button
-        }
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
 void TnewUserFrm::btnCancelClick()
 {
     reject();
@@ -107,7 +100,7 @@ void TnewUserFrm::btnOKClick()
         return;
     }
     const QString password = TrimCtl(edtPwd->text());
-    if (password != TrimCtl(edtConfirmPwd->text())) {
+    if (!SamePassword(edtPwd->text(), edtConfirmPwd->text(), TPasswordMatch::Trimmed)) {
         ShowError(QStringLiteral("两次密码不符"), kAddFailed);
         return;
     }

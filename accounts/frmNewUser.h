@@ -21,10 +21,6 @@ public:
     QPushButton* btnOK = nullptr;
     QPushButton* btnCancel = nullptr;
 
-protected:
-    // Enter typed in a field moves the focus on, as Tab does.
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void btnOKClick();
     void btnCancelClick();

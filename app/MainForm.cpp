@@ -19,10 +19,13 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLayout>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTemporaryFile>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -35,9 +38,12 @@ const QString kAppTitle = QStringLiteral("Korvessa");
 const QString kPlacementSection = QStringLiteral("frmMainFormState");
 const QString kUserPrefix = QStringLiteral("用户:");
 const QString kRemainPrefix = QStringLiteral("可发信息条数：");
+const QString kRemainUnknown = QStringLiteral("可发信息数:"); // no balance read yet
 const int kBalanceIntervalMs = 30000;
 
 QString g_iniFileName;
+QString g_programFile;
+TfrmMain::TWriteCheck g_writeCheck;
 
 TWorkPage* createPage(TPageKind kind, QWidget* parent)
 {
@@ -70,15 +76,56 @@ int readInt(const QSettings& ini, const QString& key, int fallback)
 }
 } // namespace
 
+QString TfrmMain::PlacementFileName(const QString& programFile, const QString& configFolder,
+                                    const TWriteCheck& canWrite)
+{
+    const QFileInfo fi(programFile);
+    const QString name = fi.completeBaseName() + QStringLiteral(".ini");
+    const QString beside = QDir(fi.path()).filePath(name);
+    if (configFolder.isEmpty() || canWrite(beside))
+        return beside;
+    return QDir(configFolder).filePath(name);
+}
+
+bool TfrmMain::CanWriteFile(const QString& path)
+{
+    // Tried, not read from permission bits (on Windows those say little about
+    // a folder). The file is written by replacing it, so its folder must take
+    // a new file even when the file exists.
+    const QFileInfo file(path);
+    const QFileInfo folder(file.path());
+    if (!folder.isDir())
+        return false;
+    QTemporaryFile probe(
+        QDir(folder.filePath()).filePath(file.completeBaseName() + QStringLiteral(".XXXXXX")));
+    if (!probe.open())
+        return false;
+    if (!file.exists())
+        return true;
+    QFile existing(path);
+    return file.isFile() && existing.open(QIODevice::WriteOnly | QIODevice::Append);
+}
+
 QString TfrmMain::DefaultIniFileName()
 {
-    const QFileInfo fi(QCoreApplication::applicationFilePath());
-    return QDir(fi.path()).filePath(fi.completeBaseName() + QStringLiteral(".ini"));
+    const QString program = g_programFile.isEmpty() ? QCoreApplication::applicationFilePath() : g_programFile;
+    return PlacementFileName(program, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
+                             g_writeCheck ? g_writeCheck : TWriteCheck(CanWriteFile));
 }
 
 void TfrmMain::SetIniFileName(const QString& path)
 {
     g_iniFileName = path;
+}
+
+void TfrmMain::SetProgramFile(const QString& path)
+{
+    g_programFile = path;
+}
+
+void TfrmMain::SetWriteCheck(const TWriteCheck& check)
+{
+    g_writeCheck = check;
 }
 
 QString TfrmMain::IniFileName()
@@ -94,8 +141,9 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), PageFactory(createPag
     resize(915, 568);
 
     // A stored placement keeps the window where it was; otherwise it opens centred.
+    iniFile_ = IniFileName();
     {
-        QSettings ini(IniFileName(), QSettings::IniFormat);
+        QSettings ini(iniFile_, QSettings::IniFormat);
         ini.beginGroup(kPlacementSection);
         centreOnShow_ = !readBool(ini, QStringLiteral("Saved"));
     }
@@ -220,12 +268,12 @@ void TfrmMain::createStatusBar()
 
     stsClock = new TClockPanel(sbrMain);
     stsClock->setObjectName(QStringLiteral("stsClock"));
-    stsClock->setFixedWidth(129);
+    stsClock->FitWidth(129); // wider where the locale's date and time need it
     stsUser =
         new TPicturePanel(QPixmap(QStringLiteral(":/images/user.png")), QStringLiteral("用户"), sbrMain);
     stsUser->setObjectName(QStringLiteral("stsUser"));
     stsUser->setFixedWidth(120);
-    stsRemain = new QLabel(QStringLiteral("可发信息数:"), sbrMain);
+    stsRemain = new QLabel(kRemainUnknown, sbrMain);
     stsRemain->setObjectName(QStringLiteral("stsRemain"));
     stsRemain->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     stsRemain->setFixedWidth(180);
@@ -301,6 +349,8 @@ void TfrmMain::ApplyLogin()
 {
     stsUser->setText(kUserPrefix + Para.UserName);
     stsNtotice->setText(Para.Notice);
+    // The previous customer's balance goes; when this read fails the next refresh fills it.
+    stsRemain->setText(kRemainUnknown);
     RefreshBalance();
     if (TWorkPage* p = Page(TPageKind::SendDetail))
         p->AfterLogin();
@@ -330,6 +380,13 @@ void TfrmMain::ShowMain()
     OpenPage(TPageKind::Send);
     if (terminating_)
         return;
+    // The window takes on its pages' minimum size now, while it is still in
+    // the normal state: growing to it while being shown maximized would make
+    // the window forget its normal rectangle.
+    ensurePolished();
+    if (layout())
+        layout()->activate();
+    resize(size().expandedTo(minimumSize()));
     if (maximize)
         showMaximized();
     else
@@ -345,7 +402,7 @@ bool TfrmMain::applyStoredPlacement()
             setGeometry(r);
         }
     }
-    QSettings ini(IniFileName(), QSettings::IniFormat);
+    QSettings ini(iniFile_, QSettings::IniFormat);
     ini.beginGroup(kPlacementSection);
     const QRect cur = geometry();
     const int left = readInt(ini, QStringLiteral("Left"), cur.left());
@@ -364,7 +421,9 @@ bool TfrmMain::applyStoredPlacement()
 
 void TfrmMain::storePlacement()
 {
-    const QString path = IniFileName();
+    const QString& path = iniFile_;
+    // The user's configuration folder may not exist yet.
+    QDir().mkpath(QFileInfo(path).path());
     const QRect r = normalGeometry().isValid() ? normalGeometry() : geometry();
     QSettings ini(path, QSettings::IniFormat);
     ini.beginGroup(kPlacementSection);

@@ -1,6 +1,7 @@
 #include "app/frmLogin.h"
 
 #include "app/uDataType.h"
+#include "app/uFields.h"
 #include "app/uResources.h"
 #include "app/uUi.h"
 #include "app/uUiQt.h"
@@ -17,11 +18,6 @@ namespace {
 const QString kLoginFailed = QStringLiteral("登录失败");
 const QString kNotValidAccount = QStringLiteral("该帐户不是合法帐户");
 const QString kAdmittedCompany = QStringLiteral("4");
-
-bool isEnter(const QKeyEvent* k)
-{
-    return k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter;
-}
 } // namespace
 
 TloginFrm::TloginFrm(QWidget* parent)
@@ -54,8 +50,7 @@ TloginFrm::TloginFrm(QWidget* parent)
     edtPwd = new QLineEdit(this);
     edtPwd->setObjectName(QStringLiteral("edtPwd"));
     edtPwd->setGeometry(244, 90, 150, 26);
-    edtPwd->setEchoMode(QLineEdit::Password);
-    edtPwd->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
+    MakePasswordField(edtPwd);
 
     btnOK = new QPushButton(QIcon(QStringLiteral(":/images/ok.png")), QStringLiteral("登录"), this);
     btnOK->setObjectName(QStringLiteral("btnOK"));
@@ -81,10 +76,12 @@ TloginFrm::TloginFrm(QWidget* parent)
     setTabOrder(edtPwd, btnOK);
     setTabOrder(btnOK, btnCancel);
 
-    // Key preview: the dialog sees each key press before the focused control does.
+    // Key preview: the dialog sees each key press before the focused control
+    // does. A focused button takes Enter as a press; elsewhere Enter moves on like Tab.
+    auto* enter = new TEnterMovesFocus(this);
     for (QWidget* w : {static_cast<QWidget*>(edtUser), static_cast<QWidget*>(edtPwd),
                        static_cast<QWidget*>(btnOK), static_cast<QWidget*>(btnCancel)})
-        w->installEventFilter(this);
+        enter->watch(w);
 
     connect(btnOK, &QPushButton::clicked, this, &TloginFrm::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TloginFrm::btnCancelClick);
@@ -101,30 +98,11 @@ void TloginFrm::showEvent(QShowEvent* e)
     }
 }
 
-bool TloginFrm::eventFilter(QObject* watched, QEvent* event)
-{
-    if (event->type() == QEvent::KeyPress && isEnter(static_cast<QKeyEvent*>(event))) {
-        // A focused button takes Enter as a press; elsewhere Enter moves on like Tab.
-        if (auto* b = qobject_cast<QPushButton*>(watched)) {
-            b->click();
-            return true;
-        }
-        QWidget* const order[] = {edtUser, edtPwd, btnOK, btnCancel};
-        for (int i = 0; i < 4; ++i)
-            if (order[i] == watched) {
-                order[(i + 1) % 4]->setFocus(Qt::TabFocusReason);
-                break;
-            }
-        return true;
-    }
-    return QDialog::eventFilter(watched, event);
-}
-
 void TloginFrm::keyPressEvent(QKeyEvent* e)
 {
     // Escape and Enter are bound to nothing here; the dialog's own default
     // handling would close it or press a button.
-    if (e->key() == Qt::Key_Escape || isEnter(e)) {
+    if (e->key() == Qt::Key_Escape || IsEnterKey(e)) {
         e->accept();
         return;
     }

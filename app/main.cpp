@@ -2,6 +2,7 @@
 // then the application with its first title, the main window, the data
 // module, and the message loop, whose first act is the main window's show step.
 #include "app/MainForm.h"
+#include "app/uLanguage.h"
 #include "app/uResources.h"
 #include "app/uUi.h"
 #include "app/uUiQt.h"
@@ -14,12 +15,14 @@
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    InstallQtChinese(); // Qt's own texts in Chinese, whatever the system language
     SetAppTitle(QStringLiteral("Orvanta"));
     // The program ends when the main window closes after the exit question, or
     // when the first login is refused; the login dialog closing is no reason.
     QApplication::setQuitOnLastWindowClosed(false);
     InitAppResources();
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/images/app.png")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.korvessa.Korvessa")); // its menu entry
     TQtUiSeam seam;
     SetUiSeam(&seam);
 

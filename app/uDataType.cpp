@@ -2,6 +2,19 @@
 
 TPara Para;
 
+bool SamePassword(const QString& a, const QString& b, TPasswordMatch how)
+{
+    switch (how) {
+    case TPasswordMatch::Exact:
+        break;
+    case TPasswordMatch::IgnoreCase:
+        return QString::compare(a, b, Qt::CaseInsensitive) == 0;
+    case TPasswordMatch::Trimmed:
+        return TrimCtl(a) == TrimCtl(b);
+    }
+    return a == b;
+}
+
 QString TrimCtl(const QString& s)
 {
     qsizetype b = 0;

@@ -41,3 +41,11 @@ struct TSmsRec
 
 // Removes leading and trailing characters whose code is 32 or below.
 QString TrimCtl(const QString& s);
+
+// The ways the client compares two passwords, each where it is used:
+enum class TPasswordMatch {
+    Exact,      // as typed, letter case counts (login, own-password page)
+    IgnoreCase, // letter case ignored (the stored old password when it is changed)
+    Trimmed     // both trimmed, then exactly (password and confirmation of a new sub-account)
+};
+bool SamePassword(const QString& a, const QString& b, TPasswordMatch how);

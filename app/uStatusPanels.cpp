@@ -1,7 +1,9 @@
 #include "app/uStatusPanels.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <algorithm>
 
 QString ClockText(const QDateTime& when, const QLocale& locale)
 {
@@ -14,7 +16,7 @@ QString ClockText(const QDateTime& when, const QLocale& locale)
            locale.toString(when.time(), timeFormat);
 }
 
-TClockPanel::TClockPanel(QWidget* parent) : QLabel(parent)
+TClockPanel::TClockPanel(QWidget* parent, const QLocale& locale) : QLabel(parent), locale_(locale)
 {
     setAlignment(Qt::AlignCenter);
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -26,9 +28,45 @@ TClockPanel::TClockPanel(QWidget* parent) : QLabel(parent)
 
 void TClockPanel::Tick()
 {
-    const QString t = ClockText(QDateTime::currentDateTime());
+    const QString t = ClockText(QDateTime::currentDateTime(), locale_);
     if (t != text())
         setText(t);
+}
+
+void TClockPanel::FitWidth(int minimum)
+{
+    minimumWidth_ = minimum;
+    const QFontMetrics fm = fontMetrics();
+    // Date and time are measured apart: every month and weekday (two-digit
+    // days of this year), every hour of the day.
+    const int year = QDate::currentDate().year();
+    QDate widestDate(year, 1, 22);
+    int dateWidth = -1;
+    for (int month = 1; month <= 12; ++month) {
+        for (int day = 22; day <= 28; ++day) {
+            const QDate d(year, month, day);
+            const int w = fm.horizontalAdvance(ClockText(QDateTime(d, QTime(0, 0)), locale_));
+            if (w > dateWidth) {
+                dateWidth = w;
+                widestDate = d;
+            }
+        }
+    }
+    int textWidth = 0;
+    for (int hour = 0; hour < 24; ++hour) {
+        const QDateTime when(widestDate, QTime(hour, 58, 58));
+        textWidth = std::max(textWidth, fm.horizontalAdvance(ClockText(when, locale_)));
+    }
+    const int frame = width() - contentsRect().width();             // frame and margins
+    const int padding = 2 * fm.horizontalAdvance(QLatin1Char(' ')); // a blank's room on either side
+    setFixedWidth(std::max(minimum, textWidth + frame + 2 * margin() + padding));
+}
+
+void TClockPanel::changeEvent(QEvent* e)
+{
+    QLabel::changeEvent(e);
+    if (e->type() == QEvent::FontChange && minimumWidth_ > 0)
+        FitWidth(minimumWidth_);
 }
 
 TPicturePanel::TPicturePanel(const QPixmap& picture, const QString& text, QWidget* parent)

@@ -12,15 +12,24 @@
 // The system's short date, a blank and the system's long time (without a time zone name).
 QString ClockText(const QDateTime& when, const QLocale& locale = QLocale::system());
 
-// Shows the current date and time and keeps it up to date itself.
+// Shows the current date and time in a locale's format and keeps it up to date itself.
 class TClockPanel final : public QLabel
 {
     Q_OBJECT
 public:
-    explicit TClockPanel(QWidget* parent = nullptr);
+    explicit TClockPanel(QWidget* parent = nullptr, const QLocale& locale = QLocale::system());
     void Tick();
+    // Fixes the width at that of the longest text the locale's format can
+    // give (month and weekday names, one- and two-digit hours, AM/PM), and at
+    // least minimum pixels; kept so when the font changes.
+    void FitWidth(int minimum);
+
+protected:
+    void changeEvent(QEvent* e) override;
 
 private:
+    QLocale locale_;
+    int minimumWidth_ = 0;
     QTimer timer_;
 };
 

@@ -81,8 +81,10 @@ QString QtFileFilter(const QString& filter)
 
 QString TQtUiSeam::openFileName(const QString& filter)
 {
+    // Qt's own dialog, not the desktop's: it speaks the program's language
+    // (Qt's Chinese translation) whatever the desktop's language is.
     return QFileDialog::getOpenFileName(QApplication::activeWindow(), QStringLiteral("打开"), QString(),
-                                        QtFileFilter(filter));
+                                        QtFileFilter(filter), nullptr, QFileDialog::DontUseNativeDialog);
 }
 
 TBusyCursor::TBusyCursor()

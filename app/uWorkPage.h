@@ -12,4 +12,9 @@ public:
     virtual void InitPage() {}
     // Called by the main window after every later successful login.
     virtual void AfterLogin() {}
+
+protected:
+    // The login test of the pages' actions: true when a customer is logged in;
+    // otherwise tells the user "数据库未连接，提交失败" under "发送失败" and gives false.
+    static bool RequireLogin();
 };

@@ -1,15 +1,34 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the project needs, when any is missing.
+# Installs the Debian packages the project needs, when any is missing, and
+# brings the MariaDB client library up to date when a newer version is on offer.
 set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libqt6sql6-mysql mariadb-server-core mariadb-client-core
-      fonts-wqy-zenhei xvfb xauth libquazip1-qt6-dev)
+      fonts-wqy-zenhei xvfb xauth qt6-translations-l10n dpkg-dev file desktop-file-utils appstream xdotool
+      libquazip1-qt6-dev)
+sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+updated=""
+update() { # apt-get update, at most once per run
+  [ -n "$updated" ] || { $sudo apt-get update -qq; updated=1; }
+}
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get update -qq
+  update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+# The client library under the database driver: a release's first version may
+# read dates wrongly where its updates do not, and the suite tests the newest.
+# Only when the package lists offer another version than the installed one:
+# the lists are refreshed (once) and the package upgraded.
+policy() { apt-cache policy libmariadb3 2>/dev/null | sed -n "s/^ *$1: *//p"; }
+installed=$(policy Installed)
+candidate=$(policy Candidate)
+if [ -n "$installed" ] && [ "$installed" != "(none)" ] && [ "$installed" != "$candidate" ]; then
+  update
+  echo "upgrading libmariadb3 $installed"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --only-upgrade libmariadb3 >/dev/null
 fi

@@ -17,5 +17,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 export TMPDIR=$tmp QT_QPA_PLATFORM=offscreen SMS_DB_TEMPLATE=$tmp/db-template
+"$root/scripts/test-package.sh"
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure -j"$(nproc)" "$@"
+"$root/scripts/test-oldlib.sh" "$@"

@@ -3,6 +3,7 @@
 #include "app/uDataType.h"
 #include "send/uPhoneList.h"
 
+#include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -10,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 TinputPhoneFrm::TinputPhoneFrm(QWidget* parent) : QDialog(parent)
@@ -49,6 +52,8 @@ TinputPhoneFrm::TinputPhoneFrm(QWidget* parent) : QDialog(parent)
     main->addWidget(edtPhone, 1);
     main->addLayout(bottom);
 
+    connect(edtPhone->document(), &QTextDocument::contentsChange, this,
+            &TinputPhoneFrm::edtPhoneContentsChange);
     connect(edtPhone, &QPlainTextEdit::textChanged, this, &TinputPhoneFrm::edtPhoneChange);
     connect(btnOK, &QPushButton::clicked, this, &TinputPhoneFrm::btnOKClick);
     connect(btnCancel, &QPushButton::clicked, this, &TinputPhoneFrm::btnCancelClick);
@@ -73,8 +78,49 @@ void TinputPhoneFrm::FormShow()
     edtPhone->setFocus();
 }
 
+void TinputPhoneFrm::edtPhoneContentsChange(int position, int, int added)
+{
+    const int to = position + added;
+    changedFrom_ = changedFrom_ < 0 ? position : std::min(changedFrom_, position);
+    changedTo_ = std::max(changedTo_, to);
+}
+
+void TinputPhoneFrm::breakLineSeparators()
+{
+    // The memo shows a line separator (U+2028, a soft break inside a paragraph)
+    // as a line break, and its text reads it as one. It becomes a real line
+    // break here, so that every line the user sees is one paragraph: counted,
+    // and collected at OK, by the one rule. The text itself stays the same.
+    if (changedFrom_ < 0)
+        return;
+    QTextDocument* doc = edtPhone->document();
+    const int from = changedFrom_;
+    const int to = std::min(changedTo_, doc->characterCount());
+    changedFrom_ = changedTo_ = -1;
+    QList<int> found;
+    for (QTextBlock b = doc->findBlock(from); b.isValid() && b.position() < to; b = b.next()) {
+        const QString text = b.text();
+        for (qsizetype i = text.indexOf(QChar::LineSeparator); i >= 0;
+             i = text.indexOf(QChar::LineSeparator, i + 1))
+            found.append(b.position() + int(i));
+    }
+    if (found.isEmpty())
+        return;
+    QTextCursor cursor(doc);
+    cursor.joinPreviousEditBlock(); // undone together with the text that brought them
+    for (int pos : found) {
+        // One character for one line break: the positions found stay valid.
+        cursor.setPosition(pos);
+        cursor.setPosition(pos + 1, QTextCursor::KeepAnchor);
+        cursor.insertBlock();
+    }
+    cursor.endEditBlock();
+    changedFrom_ = changedTo_ = -1;
+}
+
 void TinputPhoneFrm::edtPhoneChange()
 {
+    breakLineSeparators();
     // Counted from the document's blocks, so a keystroke costs the same in a long memo.
     const QTextDocument* doc = edtPhone->document();
     int n = doc->blockCount();
@@ -124,7 +170,6 @@ bool TinputPhoneFrm::edtPhoneKeyPress(QKeyEvent* key)
     const QString text = key->text();
     if (text.isEmpty())
         return false; // a key without a character (arrows, Home, Delete ...)
-    const char16_t c = text.at(0).unicode();
     switch (key->key()) {
     case Qt::Key_Delete:
     case Qt::Key_Escape: // leaves the memo to the dialog, which closes as by Cancel
@@ -134,7 +179,24 @@ bool TinputPhoneFrm::edtPhoneKeyPress(QKeyEvent* key)
     default:
         break;
     }
-    return !TypedCharPasses(c);
+    // A key may carry several characters; each is a typed character of its own.
+    QString passing;
+    for (QChar c : text)
+        if (TypedCharPasses(c.unicode()))
+            passing += c;
+    if (passing.size() == text.size())
+        return false;
+    // Only some pass: they reach the memo as keys of their own, the rest is discarded.
+    for (QChar c : passing) {
+        const char16_t u = c.unicode();
+        const int code = u == 8      ? Qt::Key_Backspace
+                         : u == 13   ? Qt::Key_Return
+                         : u == u'.' ? Qt::Key_Period
+                                     : Qt::Key_0 + (u - u'0');
+        QKeyEvent single(QEvent::KeyPress, code, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(edtPhone, &single);
+    }
+    return true;
 }
 
 void TinputPhoneFrm::btnOKClick()

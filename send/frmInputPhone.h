@@ -32,11 +32,16 @@ protected:
 private:
     void FormShow();
     void edtPhoneChange();
+    void edtPhoneContentsChange(int position, int removed, int added);
+    void breakLineSeparators();
     bool edtPhoneKeyPress(class QKeyEvent* key); // true: the key is discarded
     void btnOKClick();
     void btnCancelClick();
 
     std::unique_ptr<QStringList> phoneList_;
+    // Text added since the last change event: [changedFrom_, changedTo_).
+    int changedFrom_ = -1;
+    int changedTo_ = -1;
 };
 
 // Runs the dialog; on OK the caller's list (created when null) is cleared and

@@ -6,6 +6,7 @@
 #include "app/uUiQt.h"
 #include "data/uDM.h"
 #include "send/frmInputPhone.h"
+#include "send/uPhoneCheck.h"
 #include "send/uPhoneImport.h"
 #include "send/uPhoneList.h"
 
@@ -25,6 +26,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <limits>
+#include <vector>
 
 namespace {
 
@@ -172,14 +174,19 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     lstPhone->setObjectName(QStringLiteral("lstPhone"));
     lstPhone->setModel(phones_);
     lstPhone->installEventFilter(this);
+    // A bulk add hides the list; its room stays, so the button column does not spread.
+    QSizePolicy listPolicy = lstPhone->sizePolicy();
+    listPolicy.setRetainSizeWhenHidden(true);
+    lstPhone->setSizePolicy(listPolicy);
 
     BtnInput = button(QStringLiteral("手工录入"), this, "BtnInput");
     BtnLoadPhone = button(QStringLiteral("文件导入"), this, "BtnLoadPhone");
     BtnInsetPhone = button(QStringLiteral("插入测试号"), this, "BtnInsetPhone");
     BtnDelete = button(QStringLiteral("删除选中号"), this, "BtnDelete");
     btnClear = button(QStringLiteral("清空列表"), this, "btnClear");
+    BtnCheckPhone = button(QStringLiteral("号码检查"), this, "BtnCheckPhone");
     auto* buttons = new QVBoxLayout;
-    for (QPushButton* b : {BtnInput, BtnLoadPhone, BtnInsetPhone, BtnDelete, btnClear})
+    for (QPushButton* b : {BtnInput, BtnLoadPhone, BtnInsetPhone, BtnDelete, btnClear, BtnCheckPhone})
         buttons->addWidget(b);
     buttons->addStretch();
     auto* listRow = new QHBoxLayout;
@@ -200,6 +207,7 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     connect(BtnInsetPhone, &QPushButton::clicked, this, &TSendFrm::BtnInsetPhoneClick);
     connect(BtnDelete, &QPushButton::clicked, this, &TSendFrm::BtnDeleteClick);
     connect(btnClear, &QPushButton::clicked, this, &TSendFrm::btnClearClick);
+    connect(BtnCheckPhone, &QPushButton::clicked, this, &TSendFrm::BtnCheckPhoneClick);
 }
 
 TSendFrm::~TSendFrm() = default;
@@ -445,26 +453,180 @@ void TSendFrm::BtnDeleteClick()
     qsizetype selected = 0;
     for (const auto& r : ranges)
         selected += r.second - r.first + 1;
-    if (selected > 0) {
-        // How many lines of each text go; every one takes the first equal entry
-        // of each pending list with it.
-        QHash<QByteArrayView, qsizetype> counts;
-        counts.reserve(std::min<qsizetype>(selected, Para.Phones.size() + Para.TestPhones.size() + 1));
-        if (!Para.Phones.isEmpty() || !Para.TestPhones.isEmpty()) {
-            TPacer pacer;
-            for (qsizetype k = ranges.size() - 1; k >= 0; --k) {
-                for (qsizetype row = ranges[k].second; row >= ranges[k].first; --row) {
-                    ++counts[phones_->lineUtf8(row)];
-                    if (pacer.due())
-                        PumpMessages();
-                }
+    if (selected > 0)
+        removeRows(ranges, selected);
+    Pause(20);
+    ShowPhoneCount();
+    ShowPhoneInfo(false, QString());
+}
+
+void TSendFrm::removeRows(const QList<QPair<qsizetype, qsizetype>>& ranges, qsizetype rows)
+{
+    // How many lines of each text go; every one takes the first equal entry
+    // of each pending list with it.
+    QHash<QByteArrayView, qsizetype> counts;
+    counts.reserve(std::min<qsizetype>(rows, Para.Phones.size() + Para.TestPhones.size() + 1));
+    if (!Para.Phones.isEmpty() || !Para.TestPhones.isEmpty()) {
+        TPacer pacer;
+        for (qsizetype k = ranges.size() - 1; k >= 0; --k) {
+            for (qsizetype row = ranges[k].second; row >= ranges[k].first; --row) {
+                ++counts[phones_->lineUtf8(row)];
+                if (pacer.due())
+                    PumpMessages();
             }
         }
-        removeEqualEntries(Para.Phones, counts);
-        removeEqualEntries(Para.TestPhones, counts);
-        counts = {};
-        phones_->removeRanges(ranges);
     }
+    removeEqualEntries(Para.Phones, counts);
+    removeEqualEntries(Para.TestPhones, counts);
+    counts = {};
+    phones_->removeRanges(ranges);
+}
+
+// --- number check ---
+
+namespace {
+
+constexpr int CheckExamples = 5;
+
+// The lines seen so far, to tell a line that repeats an earlier one. Open
+// addressing over slots of (part of the hash, row), at least twice as many
+// slots as lines: the texts are compared only when the hash parts agree, and
+// the table holds no copy of a line.
+class TSeenLines
+{
+public:
+    TSeenLines(const TPhoneListModel& lines, qsizetype count) : lines_(lines)
+    {
+        size_t cap = 16;
+        while (cap < size_t(count) * 2)
+            cap <<= 1;
+        slots_.assign(cap, Slot{0, Empty});
+        mask_ = cap - 1;
+    }
+
+    // Records the line of row; false when an equal line was recorded before.
+    bool insert(qsizetype row, QByteArrayView line)
+    {
+        const size_t h = qHash(line, 0x5eed);
+        const quint32 tag = quint32(quint64(h) >> 32) ^ quint32(h);
+        for (size_t i = h & mask_;; i = (i + 1) & mask_) {
+            Slot& s = slots_[i];
+            if (s.row == Empty) {
+                s = Slot{tag, quint32(row)};
+                return true;
+            }
+            if (s.tag == tag && lines_.lineUtf8(s.row) == line)
+                return false;
+        }
+    }
+
+private:
+    struct Slot
+    {
+        quint32 tag;
+        quint32 row;
+    };
+    static constexpr quint32 Empty = 0xffffffffu;
+
+    const TPhoneListModel& lines_;
+    std::vector<Slot> slots_;
+    size_t mask_ = 0;
+};
+
+// One line as an example in the check's report: its number in the list and
+// its start, with control characters shown as blanks.
+QString exampleLine(qsizetype row, QByteArrayView utf8)
+{
+    constexpr qsizetype Shown = 30;
+    const QString start = Utf8Prefix(utf8, Shown + 1);
+    const QStringView line(start);
+    QString text = line.left(Shown).toString();
+    if (!text.isEmpty() && text.back().isHighSurrogate())
+        text.chop(1);
+    for (QChar& c : text)
+        if (c.unicode() < 32)
+            c = QLatin1Char(' ');
+    if (line.size() > Shown)
+        text += QChar(0x2026);
+    return QStringLiteral("    第%1行：“%2”").arg(row + 1).arg(text);
+}
+
+} // namespace
+
+void TSendFrm::BtnCheckPhoneClick()
+{
+    if (busy_)
+        return;
+    TBusyGuard guard(busy_);
+    const QString caption = QStringLiteral("号码检查");
+
+    QList<QPair<qsizetype, qsizetype>> ranges; // lines to remove, in list order
+    qsizetype duplicates = 0, implausible = 0, flagged = 0;
+    QStringList duplicateExamples, implausibleExamples;
+    const qsizetype n = phones_->count();
+    {
+        TBusyCursor cursor;
+        ShowPhoneInfo(true, QStringLiteral("正在检查号码，请稍后....."));
+        phoneHeader->repaint();
+        TSeenLines seen(*phones_, n);
+        TPacer pacer;
+        for (qsizetype row = 0; row < n; ++row) {
+            const QByteArrayView line = phones_->lineUtf8(row);
+            bool flag = false;
+            if (!seen.insert(row, line)) {
+                ++duplicates;
+                flag = true;
+                if (duplicateExamples.size() < CheckExamples)
+                    duplicateExamples << exampleLine(row, line);
+            }
+            if (!IsPlausibleMobile(line)) {
+                ++implausible;
+                flag = true;
+                if (implausibleExamples.size() < CheckExamples)
+                    implausibleExamples << exampleLine(row, line);
+            }
+            if (flag) {
+                ++flagged;
+                if (!ranges.isEmpty() && ranges.last().second + 1 == row)
+                    ranges.last().second = row;
+                else
+                    ranges.append({row, row});
+            }
+            if (pacer.due())
+                PumpMessages();
+        }
+        ShowPhoneInfo(false, QString());
+    }
+
+    const QString rule = QStringLiteral("有效的手机号码：去掉首尾空白后为%1。").arg(PlausibleMobileRule());
+    if (flagged == 0) {
+        ShowInfo(
+            QStringLiteral("共%1行号码，未发现重复的号码，也未发现无效的手机号码。\n\n%2").arg(n).arg(rule),
+            caption);
+        return;
+    }
+    QStringList report;
+    report << QStringLiteral("共%1行号码。").arg(n);
+    report << QString();
+    report << QStringLiteral("重复的号码（与前面某一行完全相同）：%1行").arg(duplicates);
+    if (duplicates > 0)
+        report << QStringLiteral("例如：") << duplicateExamples;
+    report << QString();
+    report << QStringLiteral("无效的手机号码：%1行").arg(implausible);
+    if (implausible > 0)
+        report << QStringLiteral("例如：") << implausibleExamples;
+    report << QString() << rule;
+    ShowInfo(report.join(QLatin1Char('\n')), caption);
+
+    if (!AskYesNo(QStringLiteral("是否从号码列表中删除这%1行号码？\n重复的号码只保留最前面的一行，"
+                                 "其余号码的顺序不变。")
+                      .arg(flagged)))
+        return;
+
+    TBusyCursor cursor;
+    ShowPhoneInfo(true, QStringLiteral("正在删除号码，请稍后....."));
+    phoneHeader->repaint();
+    removeRows(ranges, flagged);
     Pause(20);
     ShowPhoneCount();
     ShowPhoneInfo(false, QString());
@@ -534,11 +696,9 @@ void TSendFrm::DoSend(bool booking)
     TBusyGuard guard(busy_);
     if (!AskYesNo(QStringLiteral("请确认发送内容和号码无误，确定要发送么？"), QStringLiteral("提示")))
         return;
-    const QString failed = QStringLiteral("发送失败");
-    if (!Para.LoggedIn) {
-        ShowError(QStringLiteral("数据库未连接，提交失败"), failed);
+    if (!RequireLogin())
         return;
-    }
+    const QString failed = QStringLiteral("发送失败");
 
     TSmsRec rec;
     {
@@ -578,7 +738,14 @@ void TSendFrm::DoSend(bool booking)
         rec.AppointTime = edtDate->date().toString(QStringLiteral("yyyy-MM-dd")) +
                           edtTime->time().toString(QStringLiteral(" hh:mm:ss"));
 
-    const qint64 balance = DM ? DM->GetBalance(Para.UserName) : 0;
+    qint64 balance = 0;
+    if (DM && !DM->TryGetBalance(Para.UserName, balance)) {
+        // Without a connection the data module has shown its box: the send ends
+        // there, not with a low balance that nobody has read.
+        if (!DM->IsConnected())
+            return;
+        balance = 0; // a customer who is not found has no balance
+    }
     const qint64 needed = qint64(msgCount) * lines;
     if (needed > balance) {
         ShowError(QStringLiteral("账户余额不足，请充值后再发送"), failed);
@@ -592,10 +759,14 @@ void TSendFrm::DoSend(bool booking)
     Pause(60);
 
     const bool ok = DM && DM->SubmitBatch(std::move(rec));
-    if (ok)
+    if (ok) {
         ShowInfo(QStringLiteral("信息提交成功"), QStringLiteral("发送成功"));
-    else
-        ShowError(QStringLiteral("信息提交失败"), failed);
+    } else {
+        // Where the data module knows more (a batch too big for the server, a
+        // text it cannot store, an outcome it cannot confirm), the user is told.
+        const QString why = DM ? DM->SubmitRefusal() : QString();
+        ShowError(why.isEmpty() ? QStringLiteral("信息提交失败") : why, failed);
+    }
 
     Pause(50);
     PumpMessages();

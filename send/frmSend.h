@@ -37,6 +37,9 @@ public:
     void BtnInsetPhoneClick();
     void BtnDeleteClick();
     void btnClearClick();
+    // The number check: reports duplicate lines and lines that are no
+    // plausible mobile number, then offers to remove them.
+    void BtnCheckPhoneClick();
 
     // --- message and send ---
     void EdtMessageChange();
@@ -77,6 +80,7 @@ public:
     QPushButton* BtnInsetPhone = nullptr;
     QPushButton* BtnDelete = nullptr;
     QPushButton* btnClear = nullptr;
+    QPushButton* BtnCheckPhone = nullptr;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -90,6 +94,9 @@ private:
                    const QString& kind);
     void beginBulkAdd(const QString& info);
     void endBulkAdd();
+    // Removes the lines of the ranges (sorted, disjoint, inclusive; rows lines
+    // in all) and, for each, one equal entry from each pending list.
+    void removeRows(const QList<QPair<qsizetype, qsizetype>>& ranges, qsizetype rows);
     // Removes, for every selected line, one equal entry from a pending list:
     // the first ones of each text, as RemoveFromPending would one by one.
     static void removeEqualEntries(QStringList& pending, const QHash<QByteArrayView, qsizetype>& counts);

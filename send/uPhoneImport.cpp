@@ -235,7 +235,16 @@ QStringDecoder decoderFor(TMark mark, bool validUtf8)
     }
     if (validUtf8)
         return QStringDecoder(QStringConverter::Utf8);
-    return QStringDecoder("GB18030");
+    QStringDecoder gb("GB18030");
+    if (gb.isValid())
+        return gb;
+#ifdef Q_OS_WIN
+    // A Qt without that codec: the system code page (936 on a Chinese Windows).
+    return QStringDecoder(QStringConverter::System);
+#else
+    // No GB18030 codec on this system: keep every byte as one character.
+    return QStringDecoder(QStringConverter::Latin1);
+#endif
 }
 
 // A string to UTF-8, appended to out.

@@ -5,6 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
@@ -177,8 +178,64 @@ void TPhoneListModel::clear()
 
 // --- view ---
 
+namespace {
+// Paints a line of the list from what its cell can show: the line's text is
+// cut after as many characters as the cell has pixels, so neither the copy
+// nor the text layout grows with the length of the line.
+class TPhoneItemDelegate final : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        const auto* model = qobject_cast<const TPhoneListModel*>(index.model());
+        if (!model) {
+            QStyledItemDelegate::initStyleOption(option, index);
+            return;
+        }
+        option->index = index;
+        option->features |= QStyleOptionViewItem::HasDisplay;
+        option->text = VisiblePart(model->lineUtf8(index.row()), option->rect.width());
+        option->backgroundBrush = QBrush();
+        option->styleObject = nullptr;
+    }
+};
+} // namespace
+
+QString VisiblePart(QStringView line, int width)
+{
+    // A character that is drawn takes at least one pixel.
+    qsizetype keep = std::max(width, 0) + 1;
+    if (line.size() <= keep)
+        return line.toString();
+    if (line[keep - 1].isHighSurrogate())
+        --keep;
+    // The mark tells that the line goes on even where the kept part fits the cell.
+    return line.first(keep).toString() + QChar(0x2026);
+}
+
+QString VisiblePart(QByteArrayView utf8, int width)
+{
+    return VisiblePart(QStringView(Utf8Prefix(utf8, qsizetype(std::max(width, 0)) + 2)), width);
+}
+
+QString Utf8Prefix(QByteArrayView utf8, qsizetype chars)
+{
+    // A UTF-16 unit takes at most three bytes of UTF-8; the cut is moved back
+    // to the start of a character, which loses at most one.
+    qsizetype bytes = std::max<qsizetype>(chars, 0) * 3 + 4;
+    if (bytes >= utf8.size())
+        return QString::fromUtf8(utf8);
+    while (bytes > 0 && (uchar(utf8[bytes]) & 0xC0) == 0x80)
+        --bytes;
+    return QString::fromUtf8(utf8.first(bytes));
+}
+
 TPhoneListView::TPhoneListView(QWidget* parent) : QAbstractItemView(parent)
 {
+    setItemDelegate(new TPhoneItemDelegate(this));
     setSelectionMode(ExtendedSelection);
     setSelectionBehavior(SelectRows);
     setEditTriggers(NoEditTriggers);

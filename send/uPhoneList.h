@@ -105,6 +105,16 @@ private:
     int columns_ = 1;
 };
 
+// What a cell of the given width in pixels shows of a line: the line itself,
+// or, when it is longer than the cell can show, its start followed by "…".
+QString VisiblePart(QStringView line, int width);
+// The same for a line held in UTF-8; only the part the cell can show is decoded.
+QString VisiblePart(QByteArrayView utf8, int width);
+
+// The start of a UTF-8 text decoded: at least its first chars UTF-16 units, or
+// all of it when it is shorter. The cost does not grow with the text's length.
+QString Utf8Prefix(QByteArrayView utf8, qsizetype chars);
+
 // Calls f for every line of text; lines end at CR LF, LF or CR, and a last
 // line without a line end counts. f returns false to stop early.
 void ForEachLine(QStringView text, const std::function<bool(QStringView)>& f);

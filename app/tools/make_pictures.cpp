@@ -148,13 +148,17 @@ int main(int argc, char* argv[])
         p.drawLine(QPointF(7, 7), QPointF(25, 25));
         p.drawLine(QPointF(25, 7), QPointF(7, 25));
     });
-    // Window icon.
-    ok &= paint(f("app.png"), 32, 32, [](QPainter& p) {
+    // Window icon, and the same picture in the sizes of the installed program's
+    // icon (packaging/korvessa.svg draws it too, for the scalable size).
+    const auto appIcon = [](QPainter& p) {
         p.setPen(Qt::NoPen);
         p.setBrush(kBlue);
         p.drawRoundedRect(QRectF(1, 1, 30, 30), 6, 6);
         envelope(p, QRectF(5, 9, 22, 15));
-    });
+    };
+    ok &= paint(f("app.png"), 32, 32, appIcon);
+    for (int size : {48, 64, 128, 256})
+        ok &= paint(dir + QStringLiteral("/app_%1.png").arg(size), size, size, appIcon);
     // Login dialog picture: a phone with a message bubble.
     ok &= paint(f("login_side.png"), 145, 145, [](QPainter& p) {
         QLinearGradient bg(0, 0, 32, 32);

@@ -2,7 +2,7 @@
 // account administration page.
 #include "accounts/frmMgrAccount.h"
 #include "accounts/frmNewUser.h"
-#include "tests/accounts/AccountFixture.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
 
 #include <QApplication>
@@ -52,28 +52,29 @@ bool runDialog(const TDialogInput& in, bool* stayedOpen = nullptr,
 
 } // namespace
 
-class TstNewUser : public QObject
+class TstNewUser : public QObject, TDmFixture
 {
     Q_OBJECT
-    TAccountFixture fx;
 
-    int customers() { return fx.server.scalar(QStringLiteral("select count(*) from customers")).toInt(); }
+    int customers() { return server.scalar(QStringLiteral("select count(*) from customers")).toInt(); }
 
 private slots:
-    void initTestCase() { QVERIFY2(fx.start(), qPrintable(fx.server.error())); }
+    void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
     void init()
     {
-        QVERIFY(fx.reset());
-        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 500));
-        SQL_EXEC(fx.server, QStringLiteral("update customers set limitrate=77, childCount=3, companyid='C01' "
-                                           "where customername='boss'"));
-        QVERIFY(fx.addCustomer(QStringLiteral("someone"), QStringLiteral("other")));
+        QVERIFY(freshModule());
+        logIn(QStringLiteral("boss"), QStringLiteral("pw"), 1, QStringLiteral("C01"));
+        QVERIFY(dm->EnsureConnected());
+        QVERIFY(addSubAccount(QStringLiteral("boss"), QString(), 500));
+        SQL_EXEC(server, QStringLiteral("update customers set limitrate=77, childCount=3, companyid='C01' "
+                                        "where customername='boss'"));
+        QVERIFY(addSubAccount(QStringLiteral("someone"), QStringLiteral("other")));
     }
     void cleanup()
     {
         if (QWidget* w = QApplication::activeModalWidget())
             w->close();
-        fx.finish();
+        dropModule();
     }
 
     void layoutAndTabOrder()
@@ -96,6 +97,28 @@ private slots:
             QVERIFY2(labels.contains(QString::fromUtf8(t)), t);
         for (QLineEdit* e : dlg.findChildren<QLineEdit*>())
             QVERIFY(e->text().isEmpty());
+    }
+
+    // Every label stands clear of its field (half a character at least), and the address field is twice as
+    // wide as the others so that a Chinese address shows whole.
+    void fieldsAndLabelsLaidOut()
+    {
+        TnewUserFrm dlg;
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (QLabel* l : dlg.findChildren<QLabel*>()) {
+            QWidget* field = l->buddy();
+            QVERIFY2(field, qPrintable(l->text()));
+            const int textRight = l->x() + l->fontMetrics().horizontalAdvance(l->text());
+            // At least half a character of room.
+            QVERIFY2(2 * (field->x() - textRight) >= l->fontMetrics().height(),
+                     qPrintable(QStringLiteral("%1: %2 px").arg(l->text()).arg(field->x() - textRight)));
+        }
+        QCOMPARE(dlg.edtAddr->width(), 2 * dlg.edtPhone->width());
+        for (QLineEdit* e : {dlg.edtUser, dlg.edtPwd, dlg.edtConfirmPwd})
+            QCOMPARE(e->width(), dlg.edtPhone->width());
+        const QString address = QStringLiteral("广州市天河区天河路385号太古汇一座");
+        QVERIFY(dlg.edtAddr->fontMetrics().horizontalAdvance(address) < dlg.edtAddr->width() - 8);
     }
 
     void enterMovesFocusInTabOrder()
@@ -170,7 +193,7 @@ private slots:
             QVERIFY(created);
             QCOMPARE(ui.count(), 0);
             QCOMPARE(customers(), before + 1);
-            QCOMPARE(fx.column(TrimCtl(user), QStringLiteral("password")).toString(), storedPwd);
+            QCOMPARE(column(TrimCtl(user), QStringLiteral("password")).toString(), storedPwd);
         } else {
             QVERIFY(!created);
             QVERIFY(stayedOpen);
@@ -185,11 +208,11 @@ private slots:
     {
         FakeUi ui;
         Para.CompanyId = QStringLiteral(" C01 ");
-        const QDateTime serverNow = fx.server.scalar(QStringLiteral("select now()")).toDateTime();
+        const QDateTime serverNow = server.scalar(QStringLiteral("select now()")).toDateTime();
         QVERIFY(runDialog({QStringLiteral(" kid "), QStringLiteral("pw"), QStringLiteral("pw"),
                            QStringLiteral(" 139 "), QStringLiteral(" 北京路 ")},
                           nullptr, QStringLiteral("boss"), 4));
-        QSqlQuery q(fx.server.admin());
+        QSqlQuery q(server.admin());
         QVERIFY(q.exec(
             QStringLiteral("select customername,password,realname,parentname,limitrate,smscount,"
                            "customerKind,customerGrade,childCount,createtime,telphone,address,companyid "
@@ -209,41 +232,40 @@ private slots:
         QCOMPARE(q.value(11).toString(), QStringLiteral("北京路"));
         QCOMPARE(q.value(12).toString(), QStringLiteral("C01"));
         // The creator's row is unchanged.
-        QCOMPARE(fx.column(QStringLiteral("boss"), QStringLiteral("childCount")).toInt(), 3);
-        QCOMPARE(fx.balance(QStringLiteral("boss")), 500);
-        QCOMPARE(fx.column(QStringLiteral("boss"), QStringLiteral("limitrate")).toInt(), 77);
+        QCOMPARE(column(QStringLiteral("boss"), QStringLiteral("childCount")).toInt(), 3);
+        QCOMPARE(balanceOf(QStringLiteral("boss")).toLongLong(), 500);
+        QCOMPARE(column(QStringLiteral("boss"), QStringLiteral("limitrate")).toInt(), 77);
         QCOMPARE(ui.count(), 0);
     }
 
     void limitRateFallsBackToSystemDefault()
     {
         FakeUi ui;
-        SQL_EXEC(fx.server, QStringLiteral("update customers set limitrate=0 where customername='boss'"));
-        SQL_EXEC(fx.server,
-                 QStringLiteral("insert into sysPara(name,value) values('defaultLimitRate','85.9')"));
+        SQL_EXEC(server, QStringLiteral("update customers set limitrate=0 where customername='boss'"));
+        SQL_EXEC(server, QStringLiteral("insert into sysPara(name,value) values('defaultLimitRate','85.9')"));
         Para.DefaultLimitRate = 90;
         QVERIFY(runDialog({QStringLiteral("kid"), QString(), QString(), QString(), QString()}));
-        QCOMPARE(fx.column(QStringLiteral("kid"), QStringLiteral("limitrate")).toInt(), 85);
+        QCOMPARE(column(QStringLiteral("kid"), QStringLiteral("limitrate")).toInt(), 85);
         QCOMPARE(Para.DefaultLimitRate, 85.9); // read again on the way
-        SQL_EXEC(fx.server, QStringLiteral("delete from sysPara"));
+        SQL_EXEC(server, QStringLiteral("delete from sysPara"));
         QVERIFY(runDialog({QStringLiteral("kid2"), QString(), QString(), QString(), QString()}));
-        QCOMPARE(fx.column(QStringLiteral("kid2"), QStringLiteral("limitrate")).toInt(), 90);
+        QCOMPARE(column(QStringLiteral("kid2"), QStringLiteral("limitrate")).toInt(), 90);
     }
 
     void failedInsertKeepsDialogOpen()
     {
         FakeUi ui;
-        SQL_EXEC(fx.server, QStringLiteral("create trigger no_ins before insert on customers for each row "
-                                           "signal sqlstate '45000' set message_text='refused'"));
+        SQL_EXEC(server, QStringLiteral("create trigger no_ins before insert on customers for each row "
+                                        "signal sqlstate '45000' set message_text='refused'"));
         bool stayedOpen = false;
         const bool created =
             runDialog({QStringLiteral("kid"), QString(), QString(), QString(), QString()}, &stayedOpen);
-        SQL_EXEC(fx.server, QStringLiteral("drop trigger no_ins"));
+        SQL_EXEC(server, QStringLiteral("drop trigger no_ins"));
         QVERIFY(!created);
         QVERIFY(stayedOpen);
         QCOMPARE(ui.texts(), QStringList{QStringLiteral("子账户添加失败")});
         QCOMPARE(ui.last().caption, QStringLiteral("添加失败"));
-        QVERIFY(fx.column(QStringLiteral("kid"), QStringLiteral("customerid")).isNull());
+        QVERIFY(column(QStringLiteral("kid"), QStringLiteral("customerid")).isNull());
     }
 
     // Name and password tests come before any database access; with the server
@@ -251,7 +273,7 @@ private slots:
     void unreachableServer()
     {
         FakeUi ui;
-        fx.dm->SetServer(fx.server.host(), 1);
+        dm->SetServer(server.host(), 1);
         bool stayedOpen = false;
         QVERIFY(
             !runDialog({QStringLiteral(" "), QStringLiteral("a"), QStringLiteral("b"), QString(), QString()},
@@ -270,8 +292,8 @@ private slots:
                  (QStringList{QStringLiteral("网络异常，数据库连接失败"), QStringLiteral("用户已存在")}));
         QCOMPARE(ui.last().caption, QStringLiteral("添加失败"));
         QCOMPARE(ui.last().icon, TMsgIcon::Error);
-        fx.dm->SetServer(fx.server.host(), fx.server.port());
-        QVERIFY(fx.column(QStringLiteral("kid"), QStringLiteral("customerid")).isNull());
+        dm->SetServer(server.host(), server.port());
+        QVERIFY(column(QStringLiteral("kid"), QStringLiteral("customerid")).isNull());
     }
 
     void cancelWritesNothing()
@@ -300,8 +322,8 @@ private slots:
     void addButtonRefreshesTheActiveSearch()
     {
         FakeUi ui;
-        QVERIFY(fx.addCustomer(QStringLiteral("ab1"), QStringLiteral("boss")));
-        QVERIFY(fx.addCustomer(QStringLiteral("zz"), QStringLiteral("boss")));
+        QVERIFY(addSubAccount(QStringLiteral("ab1"), QStringLiteral("boss")));
+        QVERIFY(addSubAccount(QStringLiteral("zz"), QStringLiteral("boss")));
         Para.Grade = 2;
         TaccountMgrFrm page;
         page.InitPage();
@@ -321,10 +343,10 @@ private slots:
         addVia(QStringLiteral("ab2"));
         QCOMPARE(page.dgAccount->model()->rowCount(), 2);
         QCOMPARE(page.lblAccountCnt->text(), QStringLiteral("记录个数:  1"));
-        QCOMPARE(fx.column(QStringLiteral("ab2"), QStringLiteral("customerGrade")).toInt(), 3);
+        QCOMPARE(column(QStringLiteral("ab2"), QStringLiteral("customerGrade")).toInt(), 3);
         addVia(QStringLiteral("yy"));
         QCOMPARE(page.dgAccount->model()->rowCount(), 2);
-        QVERIFY(!fx.column(QStringLiteral("yy"), QStringLiteral("customerid")).isNull());
+        QVERIFY(!column(QStringLiteral("yy"), QStringLiteral("customerid")).isNull());
         QCOMPARE(ui.count(), 0);
     }
 };

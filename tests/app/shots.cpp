@@ -2,13 +2,15 @@
 // PNG files, offscreen, against a throwaway database holding the demo
 // customer. Run through scripts/screenshots.sh.
 //   korvessa_shots [folder]      (default: shots)
-#include "app/MainForm.h"
-#include "app/frmLogin.h"
-#include "app/uDataType.h"
 #include "accounts/frmEditPwd.h"
 #include "accounts/frmMgrAccount.h"
 #include "accounts/frmNewUser.h"
+#include "app/MainForm.h"
+#include "app/frmLogin.h"
+#include "app/uDataType.h"
+#include "app/uLanguage.h"
 #include "app/uStatusPanels.h"
+#include "app/uUiQt.h"
 #include "data/uDM.h"
 #include "records/frmSendDetail.h"
 #include "send/frmInputPhone.h"
@@ -18,12 +20,14 @@
 #include "tests/support/TestServer.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QDateEdit>
+#include <QDir>
+#include <QFileDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
-#include <QTableView>
 #include <QPushButton>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -102,6 +106,7 @@ QStringList numbers(int n)
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
+    InstallQtChinese();
     g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("shots");
     QDir().mkpath(g_out);
 
@@ -190,6 +195,11 @@ int main(int argc, char* argv[])
         dlg.edtAddr->setText(QStringLiteral("广州市天河区天河路385号太古汇一座"));
         wait(50);
         save(&dlg, "new-user.png");
+        // A text field's own context menu.
+        std::unique_ptr<QMenu> menu(dlg.edtAddr->createStandardContextMenu());
+        menu->popup(dlg.edtAddr->mapToGlobal(QPoint(20, 10)));
+        wait(50);
+        save(menu.get(), "context-menu.png");
     }
 
     // The send page with a few hundred numbers, some selected, and a long message.
@@ -212,6 +222,17 @@ int main(int argc, char* argv[])
                            "本公司将于二月十日起恢复正常营业时间，如有疑问请致电400-800-1234。回复TD退订。"));
         wait(200);
         save(&w, "send-filled.png");
+        // "文件导入" opens the real file dialog through the program's own seam.
+        TQtUiSeam real;
+        TUiSeam* recorder = SetUiSeam(&real);
+        QTimer::singleShot(300, &w, [] {
+            if (auto* dlg = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                save(dlg, "file-dialog.png");
+                dlg->reject();
+            }
+        });
+        send->BtnLoadPhone->click();
+        SetUiSeam(recorder);
     }
 
     // The account page: all sub-accounts, the first one current, its recharges listed.
@@ -274,7 +295,8 @@ int main(int argc, char* argv[])
         for (const auto& p : all) {
             p.button->click();
             wait(150);
-            save(&w, qPrintable(QStringLiteral("%1-%2.png").arg(QLatin1String(sz.name), QLatin1String(p.name))));
+            save(&w,
+                 qPrintable(QStringLiteral("%1-%2.png").arg(QLatin1String(sz.name), QLatin1String(p.name))));
         }
     }
 

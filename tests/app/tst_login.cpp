@@ -5,6 +5,7 @@
 #include "data/uDM.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/Modal.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -15,19 +16,6 @@
 namespace {
 const QString kVersionMessage = QStringLiteral("当前程序版本【1.2】已不再使用，请联系客服获取新版本");
 
-// Runs f with the modal dialog once it is up.
-void whenModal(std::function<void(QWidget*)> f, int triesLeft = 500)
-{
-    QTimer::singleShot(triesLeft == 500 ? 0 : 10, qApp, [f, triesLeft] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            f(w);
-            // A dialog that the code under test failed to close fails the test instead of hanging it.
-            QTimer::singleShot(10000, w, [w] { w->close(); });
-        } else if (triesLeft > 0) {
-            whenModal(f, triesLeft - 1);
-        }
-    });
-}
 // Runs the dialog; one that the code under test failed to close ends with 99.
 int execGuarded(QDialog& dlg)
 {

@@ -8,6 +8,7 @@
 #include "data/uDM.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/Modal.h"
 
 #include <QActionGroup>
 #include <QLabel>
@@ -16,10 +17,12 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 #include <QtTest>
 #include <functional>
 
@@ -32,6 +35,7 @@ struct TCounts
     int after = 0;
 };
 QHash<int, TCounts> g_counts;
+QSize g_pageMinimum{0, 0}; // the minimum size of the pages made below
 
 // A work page that counts what the main window does with it.
 class TCountPage final : public TWorkPage
@@ -40,6 +44,7 @@ public:
     TCountPage(TPageKind kind, QWidget* parent) : TWorkPage(parent), kind_(kind)
     {
         ++g_counts[int(kind)].created;
+        setMinimumSize(g_pageMinimum);
     }
     void InitPage() override { ++g_counts[int(kind_)].init; }
     void AfterLogin() override { ++g_counts[int(kind_)].after; }
@@ -51,19 +56,6 @@ private:
 TWorkPage* countingPage(TPageKind kind, QWidget* parent)
 {
     return new TCountPage(kind, parent);
-}
-
-void whenModal(std::function<void(QWidget*)> f, int triesLeft = 500)
-{
-    QTimer::singleShot(triesLeft == 500 ? 0 : 10, qApp, [f, triesLeft] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            f(w);
-            // A dialog that the code under test failed to close fails the test instead of hanging it.
-            QTimer::singleShot(10000, w, [w] { w->close(); });
-        } else if (triesLeft > 0) {
-            whenModal(f, triesLeft - 1);
-        }
-    });
 }
 
 // Fills the modal login dialog and presses 登录.
@@ -135,6 +127,7 @@ private slots:
                  "insert into customers(customername, password, companyid, smscount) values "
                  "('Alice', 'Secret1', '4', 500), ('Bob', 'bobpw', '5', 900), ('Carol', 'cpw', '', 77)");
         g_counts.clear();
+        g_pageMinimum = QSize(0, 0);
         tmp = std::make_unique<QTemporaryDir>();
         ini = tmp->filePath(QStringLiteral("korvessa.ini"));
         TfrmMain::SetIniFileName(ini);
@@ -144,6 +137,9 @@ private slots:
         if (QWidget* w = QApplication::activeModalWidget())
             w->close();
         TfrmMain::SetIniFileName(QString());
+        TfrmMain::SetProgramFile(QString());
+        TfrmMain::SetWriteCheck(nullptr);
+        qunsetenv("XDG_CONFIG_HOME");
         dropModule();
     }
 
@@ -178,7 +174,7 @@ private slots:
         QCOMPARE(w->stsUser->text(), QStringLiteral("用户"));
         QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息数:"));
         QCOMPARE(w->stsNtotice->text(), QStringLiteral("Welcome "));
-        QCOMPARE(w->stsClock->width(), 129);
+        QVERIFY(w->stsClock->width() >= 129); // wider where the locale's format needs it
         QCOMPARE(w->stsUser->width(), 120);
         QCOMPARE(w->stsRemain->width(), 180);
         QVERIFY(w->stsClock->text().startsWith(
@@ -429,6 +425,61 @@ private slots:
         closeWithYes(*w, ui);
     }
 
+    // Shown maximized straight away, the window still knows the normal
+    // rectangle it was given: it is written back on exit, and un-maximizing
+    // at the next start returns to it. Where the send page needs more room
+    // than the stored rectangle, the window grows to its minimum first, as a
+    // window shown normally would.
+    void maximizedStartKeepsTheNormalRectangle_data()
+    {
+        QTest::addColumn<QSize>("pageMinimum");
+        QTest::addColumn<QRect>("stored");
+        QTest::newRow("room enough") << QSize(300, 200) << QRect(100, 80, 640, 480);
+        QTest::newRow("page needs more room") << QSize(700, 500) << QRect(50, 40, 600, 400);
+    }
+    void maximizedStartKeepsTheNormalRectangle()
+    {
+        QFETCH(QSize, pageMinimum);
+        QFETCH(QRect, stored);
+        FakeUi ui;
+        g_pageMinimum = pageMinimum;
+        writeIni(
+            QStringLiteral("[frmMainFormState]\nMaximized=1\nLeft=%1\nTop=%2\nRight=%3\nBottom=%4\nSaved=1\n")
+                .arg(stored.left())
+                .arg(stored.top())
+                .arg(stored.x() + stored.width())
+                .arg(stored.y() + stored.height()));
+        QRect normal;
+        {
+            auto w = newWindow();
+            w->ShowMain();
+            QCoreApplication::processEvents();
+            QVERIFY(w->isMaximized());
+            QCOMPARE(w->windowHandle()->windowStates(), Qt::WindowMaximized);
+            normal = QRect(stored.topLeft(), stored.size().expandedTo(w->minimumSize()));
+            QVERIFY(normal.size() != w->size());
+            QCOMPARE(w->normalGeometry(), normal);
+            closeWithYes(*w, ui);
+        }
+        const QString text = readIni();
+        for (const QString& line :
+             {QStringLiteral("Maximized=1"), QStringLiteral("Left=%1").arg(normal.left()),
+              QStringLiteral("Top=%1").arg(normal.top()),
+              QStringLiteral("Right=%1").arg(normal.x() + normal.width()),
+              QStringLiteral("Bottom=%1").arg(normal.y() + normal.height())})
+            QVERIFY2(text.contains(line), qPrintable(line + QLatin1String(" in ") + text));
+
+        auto w = newWindow();
+        w->ShowMain();
+        QVERIFY(w->isMaximized());
+        w->showNormal();
+        QCoreApplication::processEvents();
+        QCOMPARE(w->windowHandle()->windowStates(), Qt::WindowNoState);
+        QCOMPARE(w->geometry(), normal);
+        closeWithYes(*w, ui);
+        QVERIFY(readIni().contains(QLatin1String("Maximized=0")));
+    }
+
     void offScreenCornerMovesToOrigin()
     {
         FakeUi ui;
@@ -472,6 +523,166 @@ private slots:
         QCOMPARE(closed.count(), 1);
     }
 
+    // Where the placement file goes, by what the file system allows: beside
+    // the program where the file can be written there, else in the user's
+    // configuration folder.
+    void placementFileLocation_data()
+    {
+        QTest::addColumn<QString>("setUp");
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("writable folder") << "" << true;
+        QTest::newRow("writable file") << "file" << true;
+        QTest::newRow("folder missing") << "no folder" << false;
+        QTest::newRow("folder is a file") << "folder is a file" << false;
+        QTest::newRow("file name taken by a folder") << "file is a folder" << false;
+        QTest::newRow("read-only folder") << "read-only folder" << false;
+        QTest::newRow("read-only file") << "read-only file" << false;
+    }
+    void placementFileLocation()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(bool, beside);
+        QDir dir(tmp->path());
+        QVERIFY(dir.mkpath(QStringLiteral("bin")));
+        QString program = dir.filePath(QStringLiteral("bin/korvessa"));
+        const QString besideFile = dir.filePath(QStringLiteral("bin/korvessa.ini"));
+        const QString config = dir.filePath(QStringLiteral("config"));
+        QString readOnly;
+        if (setUp == QLatin1String("file") || setUp == QLatin1String("read-only file")) {
+            QFile f(besideFile);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            if (setUp == QLatin1String("read-only file"))
+                readOnly = besideFile;
+        } else if (setUp == QLatin1String("no folder")) {
+            program = dir.filePath(QStringLiteral("gone/korvessa"));
+        } else if (setUp == QLatin1String("folder is a file")) {
+            QFile f(dir.filePath(QStringLiteral("plain")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            program = dir.filePath(QStringLiteral("plain/korvessa"));
+        } else if (setUp == QLatin1String("file is a folder")) {
+            QVERIFY(dir.mkpath(QStringLiteral("bin/korvessa.ini")));
+        } else if (setUp == QLatin1String("read-only folder")) {
+            readOnly = dir.filePath(QStringLiteral("bin"));
+        }
+        if (!readOnly.isEmpty()) {
+            const auto perms = QFileInfo(readOnly).isDir()
+                                   ? QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                                   : QFile::ReadOwner | QFile::ReadGroup;
+            QVERIFY(QFile::setPermissions(readOnly, perms));
+        }
+        const QString expected = beside ? besideFile : QDir(config).filePath(QStringLiteral("korvessa.ini"));
+        const QString got = TfrmMain::PlacementFileName(program, config, TfrmMain::CanWriteFile);
+        const bool permissionsBind = readOnly.isEmpty() || !QFileInfo(readOnly).isWritable();
+        if (!readOnly.isEmpty())
+            QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (!permissionsBind)
+            QSKIP("file permissions do not bind this user (root)");
+        QCOMPARE(got, expected);
+    }
+
+    // The placement round trip in both places; the program folder counts as
+    // not writable through the window's write check (tests run as root, whom
+    // folder permissions do not stop). Nothing is written to the other place.
+    void placementRoundTripInBothPlaces_data()
+    {
+        QTest::addColumn<bool>("folderWritable");
+        QTest::newRow("beside the program") << true;
+        QTest::newRow("user's configuration folder") << false;
+    }
+    void placementRoundTripInBothPlaces()
+    {
+        QFETCH(bool, folderWritable);
+        FakeUi ui;
+        QDir dir(tmp->path());
+        QVERIFY(dir.mkpath(QStringLiteral("bin")));
+        const QString programFolder = dir.filePath(QStringLiteral("bin"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+        TfrmMain::SetIniFileName(QString());
+        TfrmMain::SetProgramFile(programFolder + QStringLiteral("/korvessa"));
+        QStringList asked;
+        TfrmMain::SetWriteCheck([&](const QString& file) {
+            asked << file;
+            return folderWritable && TfrmMain::CanWriteFile(file);
+        });
+        const QString besideFile = programFolder + QStringLiteral("/korvessa.ini");
+        const QString configFile =
+            dir.filePath(QStringLiteral("config/%1/korvessa.ini").arg(QCoreApplication::applicationName()));
+        QCOMPARE(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
+                 QFileInfo(configFile).path());
+        const QString written = folderWritable ? besideFile : configFile;
+        const QString other = folderWritable ? configFile : besideFile;
+        {
+            auto w = newWindow();
+            QCOMPARE(asked, QStringList{besideFile});
+            QCOMPARE(w->PlacementFile(), written);
+            w->ShowMain();
+            w->setGeometry(120, 90, 640, 430);
+            closeWithYes(*w, ui);
+        }
+        QCOMPARE(ui.count(), 1); // the exit question only: no write failure
+        QVERIFY(QFile::exists(written));
+        QVERIFY(!QFile::exists(other));
+        QFile f(written);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(f.readAll());
+        for (const char* line : {"Left=120", "Top=90", "Right=760", "Bottom=520", "Saved=1"})
+            QVERIFY2(text.contains(QLatin1String(line)), qPrintable(text));
+
+        auto w = newWindow();
+        QCOMPARE(w->PlacementFile(), written);
+        w->ShowMain();
+        QCOMPARE(w->geometry(), QRect(120, 90, 640, 430));
+        closeWithYes(*w, ui);
+        QVERIFY(!QFile::exists(other));
+    }
+
+    // Neither beside the program nor in the configuration folder (its parent
+    // is a plain file): the write failure is reported with that file's name.
+    void placementWriteFailureInBothPlaces()
+    {
+        FakeUi ui;
+        QDir dir(tmp->path());
+        QFile plain(dir.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        plain.close();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(plain.fileName()));
+        TfrmMain::SetIniFileName(QString());
+        TfrmMain::SetProgramFile(dir.filePath(QStringLiteral("korvessa")));
+        TfrmMain::SetWriteCheck([](const QString&) { return false; });
+        auto w = newWindow();
+        QVERIFY(w->PlacementFile().startsWith(plain.fileName() + QLatin1Char('/')));
+        w->ShowMain();
+        closeWithYes(*w, ui);
+        QCOMPARE(ui.count(), 2);
+        QVERIFY(ui.last().topLevelError);
+        QVERIFY2(ui.last().text.contains(QDir::toNativeSeparators(w->PlacementFile())),
+                 qPrintable(ui.last().text));
+        QVERIFY(!w->isVisible());
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("korvessa.ini"))));
+    }
+
+    // A re-login whose balance read fails shows no balance, not the previous
+    // customer's; the next refresh that reads it fills the panel.
+    void reLoginClearsTheBalance()
+    {
+        FakeUi ui;
+        auto w = newWindow();
+        w->ShowMain();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
+        w->RunLogin = [] {
+            Para.UserName = QStringLiteral("Dora"); // no row yet: the balance read finds nothing
+            return true;
+        };
+        w->actLogin->trigger();
+        QCOMPARE(w->stsUser->text(), QStringLiteral("用户:Dora"));
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息数:"));
+        SQL_EXEC(server, "insert into customers(customername, password, smscount) values ('Dora', 'd', 12)");
+        w->RefreshBalance();
+        QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：12"));
+        QCOMPARE(ui.count(), 0);
+        closeWithYes(*w, ui);
+    }
+
     void balanceRefreshesDoNotPileUp()
     {
         FakeUi ui;
@@ -498,6 +709,37 @@ private slots:
         w->RefreshBalance();
         QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：500"));
         closeWithYes(*w, ui);
+    }
+
+    // The clock panel holds every text its locale's format gives, on every
+    // day of the year and at every hour, and is 129 pixels where that is enough.
+    void clockPanelHoldsTheLongestText_data()
+    {
+        QTest::addColumn<QLocale>("locale");
+        for (const char* name : {"C", "en_US", "en_GB", "de_DE", "fr_FR", "ru_RU", "zh_CN"})
+            QTest::newRow(name) << QLocale(QLatin1String(name));
+    }
+    void clockPanelHoldsTheLongestText()
+    {
+        QFETCH(QLocale, locale);
+        TClockPanel panel(nullptr, locale);
+        panel.FitWidth(129);
+        QVERIFY(panel.width() >= 129);
+        const int room = panel.contentsRect().width();
+        const QFontMetrics fm = panel.fontMetrics();
+        int widest = 0;
+        for (QDate d(2026, 1, 1); d.year() == 2026; d = d.addDays(1))
+            for (const QTime& t : {QTime(0, 0, 0), QTime(9, 59, 59), QTime(12, 58, 58), QTime(23, 59, 59)}) {
+                const QString text = ClockText(QDateTime(d, t), locale);
+                widest = std::max(widest, fm.horizontalAdvance(text));
+                QVERIFY2(fm.horizontalAdvance(text) <= room,
+                         qPrintable(QStringLiteral("%1 needs %2 px, the panel has %3")
+                                        .arg(text)
+                                        .arg(fm.horizontalAdvance(text))
+                                        .arg(room)));
+            }
+        if (widest + 2 * fm.horizontalAdvance(QLatin1Char(' ')) + panel.width() - room < 129)
+            QCOMPARE(panel.width(), 129);
     }
 
     void noticeScrollsRightToLeft()

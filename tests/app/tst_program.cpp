@@ -17,6 +17,7 @@
 #include "send/uPhoneList.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/Modal.h"
 
 #include <QAbstractItemModel>
 #include <QLabel>
@@ -31,20 +32,6 @@
 #include <functional>
 
 namespace {
-
-// Runs f on the next modal dialog once it is open.
-void whenModal(std::function<void(QWidget*)> f, int triesLeft = 500)
-{
-    QTimer::singleShot(triesLeft == 500 ? 0 : 10, qApp, [f, triesLeft] {
-        if (QWidget* w = QApplication::activeModalWidget()) {
-            f(w);
-            // A dialog that the code under test left open fails the test instead of hanging it.
-            QTimer::singleShot(10000, w, [w] { w->close(); });
-        } else if (triesLeft > 0) {
-            whenModal(f, triesLeft - 1);
-        }
-    });
-}
 
 void pressEnter(QWidget* w)
 {

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextBlock>
 #include <QtTest>
 #include <functional>
 
@@ -65,6 +66,31 @@ private slots:
         QCOMPARE(*dlg.PhoneList(), (QStringList{QStringLiteral("138"), QStringLiteral("139")}));
     }
 
+    // A key may carry several characters (a keyboard layout, a remote desktop,
+    // a key stroke tool): each one passes the filter or is discarded.
+    void keyWithSeveralCharacters_data()
+    {
+        QTest::addColumn<QString>("keyText");
+        QTest::addColumn<QString>("memo");
+        QTest::newRow("digit then others") << QStringLiteral("1ab中") << QStringLiteral("1");
+        QTest::newRow("others then digits") << QStringLiteral("a1-2 ") << QStringLiteral("12");
+        QTest::newRow("all pass") << QStringLiteral("13.8") << QStringLiteral("13.8");
+        QTest::newRow("none pass") << QStringLiteral("张三") << QString();
+        QTest::newRow("control characters") << QStringLiteral("1\t\u001b2\n") << QStringLiteral("12");
+        QTest::newRow("line separator") << QStringLiteral("1\u20282") << QStringLiteral("12");
+        QTest::newRow("Enter and backspace inside") << QStringLiteral("12\b3\r4x") << QStringLiteral("13\n4");
+    }
+    void keyWithSeveralCharacters()
+    {
+        QFETCH(QString, keyText);
+        QFETCH(QString, memo);
+        TinputPhoneFrm dlg;
+        dlg.show();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, keyText);
+        QApplication::sendEvent(dlg.edtPhone, &press);
+        QCOMPARE(dlg.edtPhone->toPlainText(), memo);
+    }
+
     // Characters composed by an input method are typed characters too.
     void inputMethodTextFiltered()
     {
@@ -103,6 +129,59 @@ private slots:
         dlg.edtPhone->setPlainText(QStringLiteral("x"));
         dlg.edtPhone->setPlainText(text);
         QCOMPARE(dlg.lblCnt->text(), count);
+    }
+
+    // Whatever breaks the memo's lines (pasted or set as text), the count shows
+    // as many lines as OK returns, and the lines are the ones the memo shows.
+    void countAgreesWithLines_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("lines");
+        const QStringList three{QStringLiteral("138"), QStringLiteral("139"), QStringLiteral("150")};
+        QTest::newRow("line feeds") << QStringLiteral("138\n139\n150") << three;
+        QTest::newRow("line separators") << QStringLiteral("138\u2028139\u2028150") << three;
+        QTest::newRow("paragraph separators") << QStringLiteral("138\u2029139\u2029150") << three;
+        QTest::newRow("carriage returns") << QStringLiteral("138\r139\r\n150") << three;
+        QTest::newRow("mixed, final separator") << QStringLiteral("138\u2028139\u2029150\u2028") << three;
+        QTest::newRow("separator pairs")
+            << QStringLiteral("138\u2028\u2029139\u2029\u2028150\u2028\u2028") << three;
+    }
+    void countAgreesWithLines()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, lines);
+        for (bool paste : {false, true}) {
+            TinputPhoneFrm dlg;
+            if (paste) {
+                dlg.edtPhone->insertPlainText(QStringLiteral("1"));
+                dlg.edtPhone->selectAll();
+                dlg.edtPhone->insertPlainText(text);
+            } else {
+                dlg.edtPhone->setPlainText(text);
+            }
+            QCOMPARE(dlg.edtPhone->toPlainText().count(QLatin1Char('\n')) + 1, dlg.edtPhone->blockCount());
+            dlg.btnOK->click();
+            QCOMPARE(*dlg.PhoneList(), lines);
+            // Blank lines count and are not returned: compare with the memo's non-blank lines.
+            int blank = 0;
+            for (QTextBlock b = dlg.edtPhone->document()->begin(); b.isValid(); b = b.next())
+                if (b.text().trimmed().isEmpty() && b.next().isValid())
+                    ++blank;
+            QCOMPARE(dlg.lblCnt->text().toInt(), int(lines.size()) + blank);
+        }
+    }
+
+    // Undo takes a pasted text back whole, its line separators included.
+    void undoPasteWithSeparators()
+    {
+        TinputPhoneFrm dlg;
+        dlg.show();
+        QTest::keyClicks(dlg.edtPhone, QStringLiteral("100"));
+        dlg.edtPhone->insertPlainText(QStringLiteral("\n138\u2028139"));
+        QCOMPARE(dlg.lblCnt->text(), QStringLiteral("3"));
+        dlg.edtPhone->undo();
+        QCOMPARE(dlg.edtPhone->toPlainText(), QStringLiteral("100"));
+        QCOMPARE(dlg.lblCnt->text(), QStringLiteral("1"));
     }
 
     void collectsLinesUntrimmed()

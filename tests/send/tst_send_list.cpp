@@ -2,6 +2,7 @@
 // clear and the column layout, with the pending lists kept in step.
 #include "app/uDataType.h"
 #include "send/frmSend.h"
+#include "send/uPhoneCheck.h"
 #include "send/uPhoneImport.h"
 #include "send/uPhoneList.h"
 #include "tests/support/FakeUi.h"
@@ -9,10 +10,12 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QLayout>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <atomic>
 #include <fcntl.h>
@@ -107,6 +110,27 @@ private slots:
         page.reset();
         ui.reset();
         Para = TPara();
+    }
+
+    // While a bulk add hides the list, the list keeps its room: the button
+    // column stays where it was and as wide as it was.
+    void hiddenListKeepsItsRoom()
+    {
+        const QRect before = page->BtnInput->geometry();
+        const int listWidth = page->lstPhone->width();
+        QRect during;
+        bool hidden = false;
+        // Runs at the first pump of the add, while the list is hidden.
+        QTimer::singleShot(0, page.get(), [&] {
+            hidden = !page->lstPhone->isVisible();
+            page->layout()->activate();
+            during = page->BtnInput->geometry();
+        });
+        handEnter({QStringLiteral("13800000001")});
+        QVERIFY(hidden);
+        QCOMPARE(during, before);
+        QCOMPARE(page->lstPhone->width(), listWidth);
+        verifyIdle();
     }
 
     void handEntryAndTestNumbers()
@@ -672,6 +696,243 @@ private slots:
         QCOMPARE(Para.Phones, S({"138", "139"}));
         QCOMPARE(ui->count(), 0); // the send click did not even ask
         verifyIdle();
+    }
+
+    // The number check over duplicates across hand-entered, imported and test
+    // numbers: the report, the question, and the removal answered Yes or No.
+    void numberCheck_data()
+    {
+        QTest::addColumn<bool>("remove");
+        QTest::newRow("removed") << true;
+        QTest::newRow("kept") << false;
+    }
+    void numberCheck()
+    {
+        QFETCH(bool, remove);
+        handEnter(S({"13800000001", "13800000002", "12345", "13800000001"}));
+        import("13800000002\n+8613800000003\n13800000001 \n138000000\n");
+        testEnter(S({"13800000001", "13900000009", "12345"}));
+        const QStringList rows = listed();
+        const QStringList phones = Para.Phones, tests = Para.TestPhones;
+        QCOMPARE(rows.size(), 11);
+        ui->questionAnswer = remove ? TMsgResult::Yes : TMsgResult::No;
+        page->lstPhone->selectRows(5, 6); // the check neither uses nor needs a selection
+
+        page->BtnCheckPhone->click();
+        verifyIdle();
+        QCOMPARE(ui->count(), 2);
+        const TUiMessage report = ui->shown[0];
+        QCOMPARE(report.caption, QStringLiteral("号码检查"));
+        QCOMPARE(report.icon, TMsgIcon::Information);
+        QCOMPARE(report.buttons, TMsgButtons::Ok);
+        for (const char* part :
+             {"共11行号码", "重复的号码（与前面某一行完全相同）：4行", "第4行：“13800000001”",
+              "第5行：“13800000002”", "第9行：“13800000001”", "第11行：“12345”", "无效的手机号码：3行",
+              "第3行：“12345”", "第8行：“138000000”"})
+            QVERIFY2(report.text.contains(QString::fromUtf8(part)), qPrintable(report.text));
+        QVERIFY(report.text.contains(PlausibleMobileRule()));
+        QVERIFY(!report.text.contains(QStringLiteral("第1行")));
+        QVERIFY(!report.text.contains(QStringLiteral("第7行"))); // a trailing blank is another text
+        const TUiMessage question = ui->shown[1];
+        QCOMPARE(question.buttons, TMsgButtons::YesNo);
+        QCOMPARE(question.icon, TMsgIcon::Question);
+        QCOMPARE(question.defaultButton, TMsgResult::No);
+        QVERIFY2(question.text.contains(QStringLiteral("6行")), qPrintable(question.text));
+
+        if (!remove) {
+            QCOMPARE(listed(), rows);
+            QCOMPARE(Para.Phones, phones);
+            QCOMPARE(Para.TestPhones, tests);
+            QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("11"));
+            return;
+        }
+        QCOMPARE(listed(),
+                 S({"13800000001", "13800000002", "+8613800000003", "13800000001 ", "13900000009"}));
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("5"));
+        QCOMPARE(page->PhoneModel()->text(), listed().join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        // The pending lists lose what deleting the removed lines by selection takes.
+        QStringList p = phones, t = tests;
+        for (int row : {10, 8, 7, 4, 3, 2}) {
+            if (int k = int(p.indexOf(rows[row])); k >= 0)
+                p.removeAt(k);
+            if (int k = int(t.indexOf(rows[row])); k >= 0)
+                t.removeAt(k);
+        }
+        QCOMPARE(Para.Phones, p);
+        QCOMPARE(Para.TestPhones, t);
+        QVERIFY(Para.Phones.isEmpty());
+        QCOMPARE(Para.TestPhones, S({"13900000009"}));
+
+        // A second check finds nothing and asks nothing.
+        ui->clear();
+        page->BtnCheckPhone->click();
+        QCOMPARE(ui->count(), 1);
+        QCOMPARE(ui->last().buttons, TMsgButtons::Ok);
+    }
+
+    // Random lists from a few texts against the rule: a line goes when it equals
+    // an earlier line or is no plausible number; the pending lists lose what
+    // deleting those lines would take.
+    void numberCheckMatchesRule()
+    {
+        auto* rng = QRandomGenerator::global();
+        const QStringList texts = S({"13800000000", "13800000001", " 13800000000", "+8613900000000",
+                                     "1380000000", "13800000000x", "", "23800000000", "8613800000001"});
+        for (int round = 0; round < 10; ++round) {
+            page->btnClear->click();
+            const auto pick = [&](int n) {
+                QStringList out;
+                for (int i = 0; i < n; ++i) {
+                    QString t = texts[rng->bounded(int(texts.size()))];
+                    out << (t.isEmpty() ? QStringLiteral("1%1").arg(rng->bounded(1000000)) : t);
+                }
+                return out;
+            };
+            handEnter(pick(rng->bounded(40)));
+            import(pick(rng->bounded(400)).join(QLatin1Char('\n')).toUtf8());
+            testEnter(pick(rng->bounded(40)));
+            const QStringList rows = listed();
+            QStringList phones = Para.Phones, tests = Para.TestPhones, kept;
+            QList<int> gone;
+            QSet<QString> seen;
+            qsizetype duplicates = 0, implausible = 0;
+            for (int i = 0; i < rows.size(); ++i) {
+                const bool dup = seen.contains(rows[i]);
+                seen.insert(rows[i]);
+                const bool bad = !IsPlausibleMobile(rows[i]);
+                duplicates += dup;
+                implausible += bad;
+                if (dup || bad)
+                    gone.prepend(i);
+                else
+                    kept << rows[i];
+            }
+            for (int i : gone) {
+                if (int k = int(phones.indexOf(rows[i])); k >= 0)
+                    phones.removeAt(k);
+                if (int k = int(tests.indexOf(rows[i])); k >= 0)
+                    tests.removeAt(k);
+            }
+            ui->clear();
+            page->BtnCheckPhone->click();
+            if (gone.isEmpty()) {
+                QCOMPARE(ui->count(), 1);
+                continue;
+            }
+            QCOMPARE(ui->count(), 2);
+            QVERIFY(ui->shown[0].text.contains(
+                QStringLiteral("重复的号码（与前面某一行完全相同）：%1行").arg(duplicates)));
+            QVERIFY(ui->shown[0].text.contains(QStringLiteral("无效的手机号码：%1行").arg(implausible)));
+            QVERIFY(ui->shown[1].text.contains(QStringLiteral("这%1行").arg(gone.size())));
+            QCOMPARE(listed(), kept);
+            QCOMPARE(Para.Phones, phones);
+            QCOMPARE(Para.TestPhones, tests);
+            QCOMPARE(page->lblPhoneCnt->text(), QString::number(kept.size()));
+        }
+    }
+
+    // A clean list, or an empty one, gets a report that says so and no question.
+    void numberCheckFindsNothing_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("empty") << QStringList();
+        QTest::newRow("plausible and distinct")
+            << S({"13800000000", " 13800000001\t", "+8613800000000", "008613800000000", "8613800000000"});
+    }
+    void numberCheckFindsNothing()
+    {
+        QFETCH(QStringList, lines);
+        if (!lines.isEmpty())
+            handEnter(lines);
+        page->BtnCheckPhone->click();
+        verifyIdle();
+        QCOMPARE(ui->count(), 1);
+        QCOMPARE(ui->last().caption, QStringLiteral("号码检查"));
+        QCOMPARE(ui->last().icon, TMsgIcon::Information);
+        QVERIFY(ui->last().text.contains(QStringLiteral("未发现")));
+        QVERIFY(ui->last().text.contains(PlausibleMobileRule()));
+        QCOMPARE(listed(), lines);
+        QCOMPARE(Para.Phones, lines);
+    }
+
+    // The report stays short: a few examples of each kind, each cut short.
+    void numberCheckExamplesAreShort()
+    {
+        QStringList lines;
+        for (int i = 0; i < 20; ++i)
+            lines << QStringLiteral("13800000000");
+        lines << QString(100000, QLatin1Char('7')) + QStringLiteral("\tend");
+        handEnter(lines);
+        ui->questionAnswer = TMsgResult::No;
+        page->BtnCheckPhone->click();
+        const QString report = ui->shown.value(0).text;
+        QVERIFY(report.contains(QStringLiteral("19行")));
+        QCOMPARE(report.count(QStringLiteral("“13800000000”")), 5);
+        QVERIFY(report.size() < 2000);
+        QVERIFY(report.contains(QString(30, QLatin1Char('7')) + QChar(0x2026)));
+    }
+
+    // While the check's boxes are open, the list buttons and the send buttons do nothing.
+    void clicksIgnoredWhileCheckRuns()
+    {
+        handEnter(S({"138", "13800000000", "13800000000"}));
+        page->inputPhones = accepting(S({"999"}));
+        page->lstPhone->selectRows(0, 2);
+        int inBox = 0;
+        ui->onMessage = [&](const TUiMessage&) {
+            if (inBox++ > 0)
+                return;
+            for (QPushButton* b : {page->btnClear, page->BtnDelete, page->BtnInput, page->BtnInsetPhone,
+                                   page->BtnCheckPhone, page->btnSend})
+                b->click();
+            QVERIFY(page->Busy());
+        };
+        ui->questionAnswer = TMsgResult::Yes;
+        page->BtnCheckPhone->click();
+        QCOMPARE(inBox, 2); // the report and the question, nothing else
+        QCOMPARE(listed(), S({"13800000000"}));
+        QCOMPARE(Para.Phones, S({"13800000000"}));
+        verifyIdle();
+    }
+
+    // A cell is given the start of its line, never more than its width can show.
+    void visiblePart_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("shown");
+        const QString longLine = QString(5000, QLatin1Char('1'));
+        QTest::newRow("short") << "13800000000" << 100 << "13800000000";
+        QTest::newRow("as long as the width allows") << "12345" << 4 << "12345";
+        QTest::newRow("cut") << longLine << 99 << QString(100, QLatin1Char('1')) + QChar(0x2026);
+        QTest::newRow("no width") << "12345" << 0 << QStringLiteral("1…");
+        QTest::newRow("pair kept whole") << QStringLiteral("12\U0001F600345") << 2 << QStringLiteral("12…");
+        QTest::newRow("pair before the cut")
+            << QStringLiteral("1\U0001F600345") << 2 << QStringLiteral("1\U0001F600…");
+    }
+    void visiblePart()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, width);
+        QFETCH(QString, shown);
+        QCOMPARE(VisiblePart(line, width), shown);
+        const QByteArray utf8 = line.toUtf8();
+        QCOMPARE(VisiblePart(QByteArrayView(utf8), width), shown);
+    }
+
+    // A very long line shows its start in its cell; the batch keeps it whole.
+    void longLineListedWhole()
+    {
+        QByteArray line;
+        for (int i = 0; i < 200000; ++i)
+            line += QByteArray::number(13800000000LL + i) + ',';
+        import(line + "\n13900000000\n");
+        verifyIdle();
+        const QImage shot = page->lstPhone->viewport()->grab().toImage();
+        QVERIFY(!shot.isNull());
+        QCOMPARE(page->PhoneModel()->count(), 2);
+        QCOMPARE(page->PhoneModel()->line(0), QString::fromLatin1(line));
+        QCOMPARE(page->PhoneModel()->text(), QString::fromLatin1(line) + QStringLiteral("\n13900000000\n"));
     }
 
     void columnsFollowWidth()

@@ -4,8 +4,9 @@
 #include "data/uDM.h"
 #include "send/frmSend.h"
 #include "send/uPhoneList.h"
+#include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/TestServer.h"
+#include "tests/support/SystemLocale.h"
 
 #include <QApplication>
 #include <QDateEdit>
@@ -22,25 +23,15 @@
 #include <memory>
 
 namespace {
-class CountingHost final : public TPageHost
-{
-public:
-    int refreshes = 0;
-    void RefreshBalance() override { ++refreshes; }
-};
-
 const QString Ask = QStringLiteral("请确认发送内容和号码无误，确定要发送么？");
 } // namespace
 
-class TstSendMessage : public QObject
+class TstSendMessage : public QObject, TDmFixture
 {
     Q_OBJECT
-    TestServer server;
     QTemporaryDir dir;
-    std::unique_ptr<TDM> dm;
     std::unique_ptr<FakeUi> ui;
     std::unique_ptr<TSendFrm> page;
-    CountingHost host;
 
     qint64 balance()
     {
@@ -87,39 +78,28 @@ private slots:
     void initTestCase()
     {
         QVERIFY(dir.isValid());
-        QVERIFY2(server.start(), qPrintable(server.error()));
-        PageHost = &host;
+        QVERIFY2(startServer(), qPrintable(server.error()));
     }
     void init()
     {
-        QVERIFY(server.start());
-        QVERIFY(server.resetData());
-        SQL_EXEC(server,
-                 QStringLiteral(
-                     "insert into customers(customername,password,smscount) values('alice','pw',1000)"));
-        dm = std::make_unique<TDM>();
-        dm->SetServer(server.host(), server.port());
-        DM = dm.get();
-        Para = TPara();
-        Para.UserName = QStringLiteral("alice");
-        Para.LoggedIn = true;
+        QVERIFY(server.start()); // again after a test that stopped it
+        QVERIFY(freshModule());
+        addCustomer({.name = QStringLiteral("alice"), .password = QStringLiteral("pw"), .balance = 1000});
+        logIn(QStringLiteral("alice"), QString());
         Para.BookingNotice = QStringLiteral("预约须知");
         ui = std::make_unique<FakeUi>();
         page = std::make_unique<TSendFrm>();
         page->resize(900, 600);
         page->show();
         page->InitPage();
-        host.refreshes = 0;
     }
     void cleanup()
     {
         page.reset();
         ui.reset();
-        DM = nullptr;
-        dm.reset();
+        dropModule();
         Para = TPara();
     }
-    void cleanupTestCase() { PageHost = nullptr; }
 
     void initialState()
     {
@@ -314,17 +294,17 @@ private slots:
         QCOMPARE(balance(), 1000 - 3);
     }
 
-    // The booked time is written with Latin digits on the 24-hour clock whatever the locale.
-    void bookedTimeIgnoresLocale()
+    // An evening booking is written on the 24-hour clock; an immediate send does
+    // not take the booking fields' time. Run again under a system locale with
+    // its own time format and digits (tests/send/CMakeLists.txt).
+    void bookedTimeOn24HourClock()
     {
-        const QLocale old;
-        QLocale::setDefault(QLocale(QLocale::Arabic, QLocale::Egypt));
+        verifySystemLocale();
         threeNumbers();
         page->EdtMessage->setPlainText(QStringLiteral("hello"));
         page->edtDate->setDate(QDate(2011, 12, 31));
         page->edtTime->setTime(QTime(20, 5, 9));
         page->btnBookingSend->click();
-        QLocale::setDefault(old);
         QCOMPARE(ui->last().text, QStringLiteral("信息提交成功"));
         QCOMPARE(
             server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit"))
@@ -376,6 +356,51 @@ private slots:
         Para.UserName = QStringLiteral("nobody");
         page->btnSend->click();
         QCOMPARE(ui->texts(), (QStringList{Ask, QStringLiteral("账户余额不足，请充值后再发送")}));
+        QCOMPARE(submits(), 0);
+        verifyIdle();
+    }
+
+    // With the server gone the balance cannot be read: the send ends after the
+    // connection box, without telling a customer with credit to recharge.
+    void lostConnectionEndsAfterItsBox()
+    {
+        threeNumbers();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        server.stop();
+        page->btnSend->click();
+        QCOMPARE(ui->texts(), (QStringList{Ask, QStringLiteral("网络异常，数据库连接失败")}));
+        QCOMPARE(ui->last().caption, QStringLiteral("连接异常"));
+        QCOMPARE(host.refreshes, 1);
+        verifyIdle();
+        QVERIFY(server.start());
+        QCOMPARE(balance(), 1000);
+        QCOMPARE(submits(), 0);
+    }
+
+    void refusalToldInTheDataModulesWords()
+    {
+        // A batch too big for the server's packet limit: the user reads why
+        // and what to do, and nothing is charged.
+        SQL_EXEC(server, "set global max_allowed_packet=131072");
+        auto restore =
+            qScopeGuard([&] { server.exec(QStringLiteral("set global max_allowed_packet=268435456")); });
+        setBalance(100000);
+        QStringList many;
+        for (int i = 0; i < 6000; ++i)
+            many << QStringLiteral("139%1").arg(i, 8, 10, QLatin1Char('0'));
+        page->inputPhones = [many](QStringList*& l) {
+            *l = many;
+            return true;
+        };
+        page->BtnInput->click();
+        QCOMPARE(page->PhoneModel()->count(), 6000);
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        page->btnSend->click();
+        QCOMPARE(ui->last().caption, QStringLiteral("发送失败"));
+        QVERIFY2(ui->last().text.contains(QStringLiteral("max_allowed_packet")) &&
+                     ui->last().text.contains(QStringLiteral("分成几批")),
+                 qPrintable(ui->last().text));
+        QCOMPARE(balance(), 100000);
         QCOMPARE(submits(), 0);
         verifyIdle();
     }

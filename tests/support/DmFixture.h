@@ -1,11 +1,14 @@
 #pragma once
-// The set-up that the data-module and shell tests share: one throwaway server
-// per test program, and for every test function empty tables, an empty
-// parameter record and a new data module pointed at that server (installed as
-// DM). A test class derives from it next to QObject and calls startServer()
-// in initTestCase, freshModule() in init and dropModule() in cleanup.
+// The set-up that the tests against a server share: one throwaway server per
+// test program, and for every test function empty tables, an empty parameter
+// record and a new data module pointed at that server (installed as DM). A
+// test class derives from it next to QObject and calls startServer() in
+// initTestCase, freshModule() in init and dropModule() in cleanup. Page tests
+// add a logged-in customer with logIn(); the pages' balance refreshes then
+// reach `host`.
 
 #include "app/uDataType.h"
+#include "app/uPageHost.h"
 #include "data/uDM.h"
 #include "tests/support/TestServer.h"
 
@@ -24,11 +27,23 @@ struct TCustomerRow
     int limitrate = 0;
 };
 
+// Counts the balance refreshes that a page asks of the main window.
+class TFakeHost final : public TPageHost
+{
+public:
+    void RefreshBalance() override { ++refreshes; }
+    int refreshes = 0;
+};
+
 class TDmFixture
 {
 protected:
+    // serverArgs go to the test's server (mariadbd options).
+    explicit TDmFixture(QStringList serverArgs = {}) : server(std::move(serverArgs)) {}
+
     TestServer server;
     std::unique_ptr<TDM> dm;
+    TFakeHost host;
 
     bool startServer() { return server.start(); }
 
@@ -45,8 +60,24 @@ protected:
 
     void dropModule()
     {
+        if (PageHost == &host)
+            PageHost = nullptr;
         DM = nullptr;
         dm.reset();
+    }
+
+    // The parameter record as a login leaves it, and `host` (with no refresh
+    // counted yet) standing in for the main window.
+    void logIn(const QString& name, const QString& password = QStringLiteral("pw"), int grade = 0,
+               const QString& company = QString())
+    {
+        Para.UserName = name;
+        Para.Password = password;
+        Para.LoggedIn = true;
+        Para.Grade = grade;
+        Para.CompanyId = company;
+        PageHost = &host;
+        host.refreshes = 0;
     }
 
     // Adds the row with bound values; a failure fails the running test.
@@ -61,6 +92,25 @@ protected:
              row.company.isNull() ? QStringLiteral("") : row.company, row.limitrate},
             &err);
         QVERIFY2(ok, qPrintable(QStringLiteral("adding customer %1: %2").arg(row.name, err)));
+    }
+
+    // A customer row with a parent (NULL when parent is null), phone and address.
+    bool addSubAccount(const QString& name, const QString& parent, qint64 balance = 0,
+                       const QString& password = QString(), const QString& phone = QString(),
+                       const QString& address = QString(), int grade = 2)
+    {
+        return server.exec(
+            QStringLiteral("insert into customers(customername,password,parentname,smscount,"
+                           "telphone,address,customerGrade) values(?,coalesce(?,''),?,?,coalesce(?,''),"
+                           "coalesce(?,''),?)"),
+            {name, password, parent.isNull() ? QVariant() : QVariant(parent), balance, phone, address,
+             grade});
+    }
+    // One column of the customer's row (null when there is no such row).
+    QVariant column(const QString& name, const QString& col)
+    {
+        return server.scalar(QStringLiteral("select %1 from customers where customername=?").arg(col),
+                             {name});
     }
 
     QVariant balanceOf(const QString& name)
