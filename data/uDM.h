@@ -77,6 +77,8 @@ public:
 
     // The last server error seen by an operation (for logs and tests).
     QSqlError LastError() const { return lastError_; }
+    // Forgets it, so that the next operation's error can be told from an older one.
+    void ClearLastError() { lastError_ = QSqlError(); }
 
     // Reads a balance column: as a floating value truncated toward zero, whole
     // numbers of any size exactly; NULL reads as 0.
