@@ -41,6 +41,7 @@ struct TOp
     bool ok = false;
     bool errored = false;    // failed with a server or connection error, not a refusal
     bool lostAnswer = false; // that error was a lost connection: the work may be stored
+    QString code;            // the server's error number
     int phase = Before;
 };
 
@@ -142,7 +143,7 @@ private slots:
     void workloadWhileANodeDies()
     {
         constexpr int kThreads = 4;
-        constexpr qint64 kStart = 3000;
+        constexpr qint64 kStart = 10000;
         customers.clear();
         for (int i = 0; i < 4; ++i)
             customers << name(i);
@@ -200,6 +201,7 @@ private slots:
                     if (!op.ok && dm.LastError().isValid()) {
                         op.errored = true;
                         op.lostAnswer = isLostConnection(dm.LastError());
+                        op.code = dm.LastError().nativeErrorCode();
                     }
                     r.ops.push_back(op);
                 }
@@ -235,11 +237,12 @@ private slots:
         int ops = 0, sentOk = 0, chargedOk = 0, lostCharges = 0;
         int erroredIn[3] = {0, 0, 0}, okIn[3] = {0, 0, 0};
         QHash<QString, bool> sends;
-        QStringList stuck; // clients without a success while the node was down, or after it was back
+        QMap<QString, int> codes; // errors by number
+        QStringList stuck;        // clients without a success while the node was down, or after it was back
         for (int t = 0; t < kThreads; ++t) {
             const TWorker& r = results[t];
             QVERIFY2(r.error.isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(t).arg(r.error)));
-            int okWhile[3] = {0, 0, 0}, calls[3] = {0, 0, 0};
+            int answered[3] = {0, 0, 0}, calls[3] = {0, 0, 0};
             for (const TOp& op : r.ops) {
                 ++ops;
                 if (op.send) {
@@ -250,17 +253,19 @@ private slots:
                     lostCharges += op.lostAnswer;
                 }
                 erroredIn[op.phase] += op.errored;
+                if (op.errored)
+                    codes[op.code]++;
                 okIn[op.phase] += op.ok;
-                okWhile[op.phase] += op.ok;
+                answered[op.phase] += !op.errored; // done, or refused for its balance
                 ++calls[op.phase];
             }
-            if (okWhile[NodeDown] == 0 || okWhile[NodeBack] == 0)
+            if (answered[NodeDown] == 0 || answered[NodeBack] == 0)
                 stuck << QStringLiteral(
-                             "client %1: %2 of %3 calls done while the node was down, %4 of %5 after")
+                             "client %1: %2 of %3 calls answered while the node was down, %4 of %5 after")
                              .arg(t)
-                             .arg(okWhile[NodeDown])
+                             .arg(answered[NodeDown])
                              .arg(calls[NodeDown])
-                             .arg(okWhile[NodeBack])
+                             .arg(answered[NodeBack])
                              .arg(calls[NodeBack]);
             chargedOk += r.probeOk;
         }
@@ -269,6 +274,11 @@ private slots:
               "conflicts",
               ops, (long long)clock.elapsed(), (long long)killedAt, (long long)backAt, sentOk, chargedOk,
               erroredIn[0], erroredIn[1], erroredIn[2], okIn[0], okIn[1], okIn[2], conflicts);
+        QStringList tally;
+        for (auto it = codes.constBegin(); it != codes.constEnd(); ++it)
+            tally << QStringLiteral("%1 x %2").arg(it.value()).arg(it.key());
+        if (!tally.isEmpty())
+            qInfo("errors by number: %s", qPrintable(tally.join(QStringLiteral(", "))));
         // No client stays failing once the node is gone, nor after it is back.
         QVERIFY2(stuck.isEmpty(), qPrintable(stuck.join(QLatin1Char('\n'))));
 
