@@ -252,6 +252,9 @@ do_start() {
           --auth-root-authentication-method=normal --skip-test-db \
           --innodb-log-file-size=8M >"$dir/node1/install.log" 2>&1
       fi
+      # Only node 1 has data until the first set-up is done, whatever ended it before.
+      [ -f "$dir/node1/data/grastate.dat" ] &&
+        sed -i 's/^safe_to_bootstrap:.*/safe_to_bootstrap: 1/' "$dir/node1/data/grastate.dat"
       first=1
     else
       # The node that stopped last may bootstrap; after a crash of all, the one
