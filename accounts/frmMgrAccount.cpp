@@ -4,6 +4,7 @@
 #include "app/uDataType.h"
 #include "app/uPageHost.h"
 #include "app/uUi.h"
+#include "data/uWallClock.h"
 
 #include <QAbstractTableModel>
 #include <QDateEdit>
@@ -97,6 +98,54 @@ bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& 
         return false;
     }
     return true;
+}
+
+// A recharge listing: every column of the rows, and the recharge time once
+// more as text in a fixed form that the server writes, whatever the client
+// library makes of a DATETIME (see takeTimeText).
+const QString kChargeTimeText = QStringLiteral("chargeTimeText");
+QString chargeSelect(const QString& where)
+{
+    return QStringLiteral("select *,") + ServerTimeText(QStringLiteral("chargeTime")) +
+           QStringLiteral(" as ") + kChargeTimeText + QStringLiteral(" from charge where ") + where;
+}
+
+// Reads the time column timeName from the text column textName (both held),
+// as the server's wall clock, and drops the text column.
+void takeTimeText(TRows& rows, const QString& timeName, const QString& textName)
+{
+    auto find = [&](const QString& name) {
+        for (int i = 0; i < rows.names.size(); ++i)
+            if (QString::compare(rows.names.at(i), name, Qt::CaseInsensitive) == 0)
+                return i;
+        return -1;
+    };
+    const int t = find(timeName);
+    const int x = find(textName);
+    if (t < 0 || x < 0 || rows.slot.at(t) < 0 || rows.slot.at(x) < 0)
+        return;
+    const int ts = rows.slot.at(t);
+    const int xs = rows.slot.at(x);
+    QList<QVariant> values;
+    values.reserve(qsizetype(rows.rows) * (rows.held - 1));
+    for (int r = 0; r < rows.rows; ++r) {
+        const QVariant* row = rows.values.constData() + qsizetype(r) * rows.held;
+        for (int h = 0; h < rows.held; ++h) {
+            if (h == xs)
+                continue;
+            if (h == ts)
+                values << (row[xs].isNull() ? QVariant() : QVariant(WallClockValue(row[xs])));
+            else
+                values << row[h];
+        }
+    }
+    rows.values = std::move(values);
+    rows.names.removeAt(x);
+    rows.slot.removeAt(x);
+    for (int& slot : rows.slot)
+        if (slot > xs)
+            --slot;
+    --rows.held;
 }
 
 } // namespace
@@ -633,12 +682,7 @@ void TaccountMgrFrm::btnChargeClick()
 
 QDateTime TaccountMgrFrm::ChargeTimeBound(bool isStart) const
 {
-    if (isStart)
-        return QDateTime(edtStartDate->date(), QTime(0, 0, 0));
-    // Written out and read back in one fixed form, whatever the locale.
-    const QString text =
-        edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
-    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    return isStart ? PeriodStart(edtStartDate->date()) : PeriodEnd(edtEndDate->date());
 }
 
 void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params)
@@ -651,6 +695,7 @@ void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params
             ReportError(err);
         return;
     }
+    takeTimeText(rows, QStringLiteral("chargeTime"), kChargeTimeText);
     lblDetailCnt->setText(kCountPrefix + QString::number(rows.rows));
     FCharges->setRows(std::move(rows));
     setupChargeColumns();
@@ -663,7 +708,7 @@ void TaccountMgrFrm::btnChargeDetailClick()
 {
     if (!FListLoaded || ListEmpty())
         return;
-    showChargeRows(QStringLiteral("select * from charge where customerName=:customerName"),
+    showChargeRows(chargeSelect(QStringLiteral("customerName=:customerName")),
                    {{QStringLiteral("customerName"), TrimCtl(edtCustomer->text())}});
 }
 
@@ -671,9 +716,8 @@ void TaccountMgrFrm::btnDetailFilterClick()
 {
     if (!FListLoaded)
         return;
-    showChargeRows(QString(QStringLiteral("select * from charge where contributor=:contributor") +
-                           QLatin1Char('\n') +
-                           QStringLiteral(" and chargeTime<=:endtime and chargeTime>=:starttime")),
+    showChargeRows(chargeSelect(QStringLiteral("contributor=:contributor") + QLatin1Char('\n') +
+                                QStringLiteral(" and chargeTime<=:endtime and chargeTime>=:starttime")),
                    {{QStringLiteral("starttime"), ChargeTimeBound(true)},
                     {QStringLiteral("endtime"), ChargeTimeBound(false)},
                     {QStringLiteral("contributor"), Para.UserName}});

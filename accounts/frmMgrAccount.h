@@ -34,7 +34,8 @@ public:
     void ClearDetail();
     // Runs an update through the data module; reports failText under "修改失败".
     bool RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText);
-    // First second of the start day, or last second of the end day.
+    // First second of the start day, or last second of the end day, as the
+    // server's wall clock (data/uWallClock.h).
     QDateTime ChargeTimeBound(bool isStart) const;
 
     // State of the sub-account list, for the guards of the actions.

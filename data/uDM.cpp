@@ -4,7 +4,9 @@
 
 #include <QHash>
 #include <QLocale>
+#include <QRandomGenerator>
 #include <QSqlRecord>
+#include <QThread>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -63,6 +65,59 @@ bool isConnectionLost(const QSqlError& e)
     const QString code = e.nativeErrorCode();
     return code == QLatin1String("2006") || code == QLatin1String("2013") || code == QLatin1String("2055") ||
            code == QLatin1String("4031");
+}
+
+// A deadlock (also a cluster's conflict between two nodes) or a lock-wait
+// time-out: the server has undone the statement or the whole transaction, and
+// the transaction may well succeed when run again.
+bool isRetryable(const QSqlError& e)
+{
+    const QString code = e.nativeErrorCode();
+    return code == QLatin1String("1213") || code == QLatin1String("1205");
+}
+
+void pauseBeforeRetry()
+{
+    QThread::msleep(QRandomGenerator::global()->bounded(TDM::RetryPauseMinMs, TDM::RetryPauseMaxMs + 1));
+}
+
+qint64 utf8Bytes(const QString& s)
+{
+    qint64 n = 0;
+    const QChar* p = s.constData();
+    const QChar* const end = p + s.size();
+    for (; p != end; ++p) {
+        const char16_t u = p->unicode();
+        if (u < 0x80)
+            n += 1;
+        else if (u < 0x800)
+            n += 2;
+        else if (QChar::isHighSurrogate(u) && p + 1 != end && QChar::isLowSurrogate((p + 1)->unicode())) {
+            n += 4;
+            ++p;
+        } else
+            n += 3;
+    }
+    return n;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
+}
+
+// What the user is told when the server refused a batch's insert because it
+// would have had to cut or alter a value (the session runs in strict mode).
+QString storeRefusal(const QSqlError& e)
+{
+    const QString code = e.nativeErrorCode();
+    if (code == QLatin1String("1366"))
+        return QStringLiteral("短信内容或号码中含有数据库不能原样保存的字符（例如表情符号），本批未提交，"
+                              "也未扣费。请删除这些字符后再发送。");
+    if (code == QLatin1String("1406") || code == QLatin1String("1265"))
+        return QStringLiteral("短信内容或号码列表超出了数据库能保存的长度，本批未提交，也未扣费。"
+                              "请缩短内容，或把号码列表分成几批分别发送。");
+    return {};
 }
 
 } // namespace
@@ -159,9 +214,20 @@ bool TDM::openConn()
         lastError_ = db.lastError();
         return false;
     }
-    // The transactions of a send and a recharge run read committed.
-    QSqlQuery iso(db);
-    iso.exec(QStringLiteral("set session transaction isolation level read committed"));
+    // The transactions of a send and a recharge run read committed. Strict
+    // mode: a value that the server would have to cut or alter to store it (a
+    // text longer than its column, a character that the column's character
+    // set lacks, a number out of range) fails its statement instead of being
+    // stored altered, whatever the server's own sql_mode; on a server that is
+    // strict already nothing changes.
+    QSqlQuery s(db);
+    if (!s.exec(QStringLiteral("set session transaction isolation level read committed")) ||
+        !s.exec(QStringLiteral(
+            "set session sql_mode=concat_ws(',',nullif(@@session.sql_mode,''),'STRICT_ALL_TABLES')"))) {
+        lastError_ = s.lastError();
+        db.close();
+        return false;
+    }
     return true;
 }
 
@@ -219,25 +285,41 @@ bool TDM::TryExecuteSql(const QString& sql, const TSqlParams& params)
 
 bool TDM::NextSubmitId(int& id)
 {
+    return nextSubmitId(id, nullptr);
+}
+
+bool TDM::nextSubmitId(int& id, QSqlError* err)
+{
     EnsureConnected();
     QSqlQuery q(conn());
-    if (!Exec(q, QStringLiteral("select seq('one')")) || !q.next())
+    if (!Exec(q, QStringLiteral("select seq('one')"), {}, err))
         return false;
+    if (!q.next()) {
+        if (err)
+            *err = QSqlError(QStringLiteral("no batch number"), QString(), QSqlError::UnknownError);
+        return false;
+    }
     id = q.value(0).toInt();
     return true;
 }
 
 bool TDM::GetServerTime(QDateTime& now, QSqlError* err)
 {
+    // The server writes the time out itself: how a client library hands a
+    // DATETIME to a prepared statement differs between its versions.
     QSqlQuery q(conn());
-    if (!Exec(q, QStringLiteral("select now();"), {}, err))
+    if (!Exec(q, QStringLiteral("select ") + ServerTimeText(QStringLiteral("now()")) + QLatin1Char(';'), {},
+              err))
         return false;
-    if (!q.next()) {
+    QDateTime t;
+    if (q.next())
+        t = WallClockValue(q.value(0));
+    if (!t.isValid()) {
         if (err)
-            *err = QSqlError(QStringLiteral("no server time"), QString(), QSqlError::UnknownError);
+            *err = QSqlError(QStringLiteral("no readable server time"), QString(), QSqlError::UnknownError);
         return false;
     }
-    now = q.value(0).toDateTime();
+    now = t;
     return true;
 }
 
@@ -513,34 +595,73 @@ bool TDM::GetLimitRate(const QString& name, int& rate)
 
 // --- balance transactions ---
 
+qint64 TDM::BatchStatementBytes(const TSmsRec& batch)
+{
+    return utf8Bytes(batch.PhonesText) + utf8Bytes(batch.TestPhonesText) + utf8Bytes(batch.Content) +
+           utf8Bytes(batch.CustomerName) + 1024;
+}
+
 bool TDM::SubmitBatch(TSmsRec batch)
 {
+    submitRefusal_.clear();
     if (!IsConnected())
         EnsureConnected();
-    int id = 0;
-    if (!NextSubmitId(id))
-        return false;
-    QDateTime now;
-    if (!GetServerTime(now))
-        return false;
+    // A booked time is the server's wall clock, valid in any local zone.
     QDateTime appoint;
     if (!batch.AppointTime.isEmpty()) {
-        appoint = QDateTime::fromString(batch.AppointTime, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        appoint = ReadWallClock(batch.AppointTime);
         if (!appoint.isValid())
             return false;
     }
     if (batch.PhoneCount < 0 || batch.MsgCount < 0 || batch.PhoneCount > std::numeric_limits<int>::max())
         return false;
+    const qint64 bytes = BatchStatementBytes(batch);
+    for (int attempt = 1;; ++attempt) {
+        const TTry r = submitOnce(batch, appoint, bytes);
+        if (r == TTry::Retry && attempt < TransactionTries) {
+            pauseBeforeRetry();
+            continue;
+        }
+        return r == TTry::Done;
+    }
+}
+
+TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes)
+{
+    auto failed = [](const QSqlError& e) { return isRetryable(e) ? TTry::Retry : TTry::Failed; };
+    QSqlError err;
+    int id = 0;
+    if (!nextSubmitId(id, &err))
+        return failed(err);
+    {
+        // A statement bigger than the server takes would only cost the
+        // connection; it is refused here, before anything is charged.
+        QSqlQuery q(conn());
+        if (!Exec(q, QStringLiteral("select @@max_allowed_packet"), {}, &err) || !q.next())
+            return failed(err);
+        const qint64 limit = q.value(0).toLongLong();
+        if (bytes + PacketHeadroom > limit) {
+            submitRefusal_ =
+                QStringLiteral("本批短信的数据约 %1 MB，超过了数据库服务器单次提交的上限 %2 MB"
+                               "（max_allowed_packet = %3 字节），未提交，也未扣费。"
+                               "请把号码列表分成几批，分别发送。")
+                    .arg(megabytes(bytes + PacketHeadroom), megabytes(limit), QString::number(limit));
+            return TTry::Failed;
+        }
+    }
+    QDateTime now;
+    if (!GetServerTime(now, &err))
+        return failed(err);
     const qint64 cost = batch.PhoneCount * qint64(batch.MsgCount);
 
     QSqlDatabase db = conn();
     if (!db.transaction()) {
         noteError(db.lastError());
-        return false;
+        return failed(db.lastError());
     }
-    auto abort = [&]() {
+    auto abort = [&](const QSqlError& e) {
         db.rollback(); // a failing rollback (connection gone) changes nothing more
-        return false;
+        return failed(e);
     };
     {
         // The balance is lowered only where it covers the cost.
@@ -549,9 +670,10 @@ bool TDM::SubmitBatch(TSmsRec batch)
         if (!Exec(q,
                   QStringLiteral("update customers set smscount=smscount-") + c +
                       QStringLiteral(" where customername=:customername and smscount>=") + c,
-                  {{QStringLiteral("customername"), batch.CustomerName}}) ||
-            q.numRowsAffected() < 1)
-            return abort();
+                  {{QStringLiteral("customername"), batch.CustomerName}}, &err))
+            return abort(err);
+        if (q.numRowsAffected() < 1)
+            return abort(QSqlError());
     }
     {
         QSqlQuery ins(db);
@@ -577,30 +699,72 @@ bool TDM::SubmitBatch(TSmsRec batch)
           << TSqlParam{QStringLiteral("submittime"), now}
           << TSqlParam{QStringLiteral("phonecount"), int(batch.PhoneCount)}
           << TSqlParam{QStringLiteral("msgcount"), batch.MsgCount};
-        if (!Exec(ins, sql, p))
-            return abort();
+        if (!Exec(ins, sql, p, &err)) {
+            submitRefusal_ = storeRefusal(err);
+            return abort(err);
+        }
     }
     if (!db.commit()) {
-        noteError(db.lastError());
-        return abort();
+        const QSqlError e = db.lastError();
+        noteError(e);
+        if (isRetryable(e))
+            return abort(e); // refused at commit (a cluster's conflict): nothing was stored
+        // The answer to COMMIT is lost or unclear: the batch may be stored.
+        db.rollback();
+        return confirmSubmitted(id);
     }
-    return true;
+    return TTry::Done;
+}
+
+TDM::TTry TDM::confirmSubmitted(int id)
+{
+    // The batch's number is its key. A locking read waits until the server
+    // has finished with the first connection's transaction, committed or not.
+    QSqlQuery q(conn());
+    QSqlError err;
+    if (Exec(q, QStringLiteral("select submitid from submit where submitid=:submitid lock in share mode"),
+             {{QStringLiteral("submitid"), id}}, &err)) {
+        if (q.next())
+            return TTry::Done;
+        if (!q.lastError().isValid())
+            return TTry::Failed; // not stored, nothing charged
+    }
+    submitRefusal_ = QStringLiteral("提交时与数据库的连接中断，无法确认本批短信（流水号 %1）是否已经保存。"
+                                    "请先在“发送记录”中查看，确认没有这一批后再重新发送，以免重复扣费。")
+                         .arg(id);
+    return TTry::Failed;
 }
 
 bool TDM::Recharge(const QString& contributor, const QString& customer, int amount)
 {
-    if (!IsConnected())
-        EnsureConnected();
+    // The first statement must find a live connection: an open handle may
+    // stand for a connection that the server dropped while the client was idle.
+    EnsureConnected();
+    for (int attempt = 1;; ++attempt) {
+        const TTry r = rechargeOnce(contributor, customer, amount);
+        if (r == TTry::Retry && attempt < TransactionTries) {
+            pauseBeforeRetry();
+            continue;
+        }
+        return r == TTry::Done;
+    }
+}
+
+TDM::TTry TDM::rechargeOnce(const QString& contributor, const QString& customer, int amount)
+{
+    auto failed = [](const QSqlError& e) { return isRetryable(e) ? TTry::Retry : TTry::Failed; };
+    QSqlError err;
     QDateTime now;
-    if (!GetServerTime(now))
-        return false;
+    if (!GetServerTime(now, &err))
+        return failed(err);
     qint64 remain = 0;
     {
         QSqlQuery q(conn());
         if (!Exec(q, QStringLiteral("select smsCount from customers where customername=:customername"),
-                  {{QStringLiteral("customername"), customer}}) ||
-            !q.next())
-            return false;
+                  {{QStringLiteral("customername"), customer}}, &err))
+            return failed(err);
+        if (!q.next())
+            return TTry::Failed;
         remain = BalanceValue(q.value(0));
     }
     const qint64 amt = amount;
@@ -610,26 +774,32 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
     QSqlDatabase db = conn();
     if (!db.transaction()) {
         noteError(db.lastError());
-        return false;
+        return failed(db.lastError());
     }
-    auto abort = [&]() {
+    auto abort = [&](const QSqlError& e) {
         db.rollback();
-        return false;
+        return failed(e);
     };
     auto update = [&](const QString& sql, const QString& name) {
         QSqlQuery q(db);
-        return Exec(q, sql, {{QStringLiteral("customername"), name}}) && q.numRowsAffected() >= 1;
+        if (!Exec(q, sql, {{QStringLiteral("customername"), name}}, &err))
+            return false;
+        if (q.numRowsAffected() < 1) {
+            err = QSqlError();
+            return false;
+        }
+        return true;
     };
     // A balance stored as NULL counts as 0 here as everywhere else: NULL plus
     // an amount would stay NULL and the credit moved to it would be lost.
     if (!update(QStringLiteral("update customers set smscount=ifnull(smscount,0)-") + a +
                     QStringLiteral(" where customername=:customername") + (amt > 0 ? giverCover : QString()),
                 contributor))
-        return abort();
+        return abort(err);
     if (!update(QStringLiteral("update customers set smscount=ifnull(smscount,0)+") + a +
                     QStringLiteral(" where customername=:customername") + (amt < 0 ? giverCover : QString()),
                 customer))
-        return abort();
+        return abort(err);
     {
         QSqlQuery ins(db);
         if (!Exec(ins,
@@ -640,12 +810,19 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
                    {QStringLiteral("remainWhenCharge"), remain},
                    {QStringLiteral("chargePoint"), amount},
                    {QStringLiteral("contributor"), contributor},
-                   {QStringLiteral("chargeTime"), now}}))
-            return abort();
+                   {QStringLiteral("chargeTime"), now}},
+                  &err))
+            return abort(err);
     }
     if (!db.commit()) {
-        noteError(db.lastError());
-        return abort();
+        const QSqlError e = db.lastError();
+        noteError(e);
+        if (isRetryable(e))
+            return abort(e); // refused at commit: nothing was stored
+        // A recharge has no key to look it up by: whether a COMMIT without an
+        // answer took effect is unknown, and it is never run again blindly.
+        db.rollback();
+        return TTry::Failed;
     }
-    return true;
+    return TTry::Done;
 }

@@ -3,6 +3,7 @@
 // database operation. Operations report by their result; nothing throws.
 
 #include "app/uDataType.h"
+#include "data/uWallClock.h"
 
 #include <QDateTime>
 #include <QList>
@@ -29,6 +30,18 @@ public:
     static constexpr const char* DbUser = "root";
     static constexpr const char* DbPassword = "604918";
     static constexpr const char* DbName = "sms";
+
+    // A balance transaction (a send, a recharge) that the server refuses for a
+    // deadlock or a lock-wait time-out (1213, 1205: also what a cluster gives
+    // when two nodes change the same row at once) is run again as a whole,
+    // with its batch number, after a short random pause: TransactionTries
+    // tries in all. A COMMIT whose answer is lost is never run again.
+    static constexpr int TransactionTries = 3;
+    static constexpr int RetryPauseMinMs = 20;
+    static constexpr int RetryPauseMaxMs = 120;
+    // Room kept below the server's max_allowed_packet for what a batch's
+    // statement carries besides its texts.
+    static constexpr qint64 PacketHeadroom = 64 * 1024;
 
     TDM();
     ~TDM();
@@ -57,7 +70,8 @@ public:
     // Like ExecuteSql; any failure yields false and nothing is shown.
     bool TryExecuteSql(const QString& sql, const TSqlParams& params = {});
     bool NextSubmitId(int& id);
-    // A failure is passed on in *err (false).
+    // The server's clock as its wall clock (see uWallClock.h). A failure, or a
+    // time that cannot be read, is passed on in *err (false).
     bool GetServerTime(QDateTime& now, QSqlError* err = nullptr);
     static bool IsInCommaList(const QString& value, const QString& list);
     static bool SameTextOrEmpty(const QString& text, const QString& other);
@@ -74,6 +88,14 @@ public:
     // --- balance transactions ---
     bool SubmitBatch(TSmsRec batch);
     bool Recharge(const QString& contributor, const QString& customer, int amount);
+    // Why the last SubmitBatch returned false, in words for the user, where
+    // there is more to say than that it failed (a batch too big for the
+    // server, a text the database cannot store as it is, an outcome that
+    // cannot be confirmed); empty otherwise.
+    QString SubmitRefusal() const { return submitRefusal_; }
+    // The bytes that a batch's insert carries: its texts in UTF-8 and a
+    // kilobyte for the statement, the times and the numbers.
+    static qint64 BatchStatementBytes(const TSmsRec& batch);
 
     // The last server error seen by an operation (for logs and tests).
     QSqlError LastError() const { return lastError_; }
@@ -85,6 +107,11 @@ public:
     static qint64 BalanceValue(const QVariant& v);
 
 private:
+    enum class TTry { Done, Failed, Retry };
+    TTry submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes);
+    TTry confirmSubmitted(int id);
+    TTry rechargeOnce(const QString& contributor, const QString& customer, int amount);
+    bool nextSubmitId(int& id, QSqlError* err);
     void noteError(const QSqlError& e);
     bool openConn(); // opens conn without a message
     bool lookupBalance(const QString& name, qint64& balance);
@@ -93,6 +120,7 @@ private:
     QString host_ = QString::fromLatin1(DefaultHost);
     int port_ = DefaultPort;
     QSqlError lastError_;
+    QString submitRefusal_;
 };
 
 // The one data module of the program.

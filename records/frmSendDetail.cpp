@@ -4,6 +4,7 @@
 #include "app/uUi.h"
 #include "app/uUiQt.h"
 #include "data/uDM.h"
+#include "data/uWallClock.h"
 #include "records/uSendRecordModel.h"
 
 #include <QCheckBox>
@@ -21,7 +22,12 @@ namespace {
 // The listing. The grid reads it in packets (see TSendRecordModel), which
 // append an ordering and a limit, and for every later packet the position
 // after which it continues; the conditions below stay as they are.
-const QString kSelect = QStringLiteral("select submitid,content,customerName,submittime,phonecount,msgcount "
+// The submission time comes as text in a fixed form that the server writes,
+// whatever the client library makes of a DATETIME; the rows are ordered and
+// continued by the column itself.
+const QString kSelect = QStringLiteral("select submitid,content,customerName,") +
+                        ServerTimeText(QStringLiteral("submittime")) +
+                        QStringLiteral(" as submittimetext,phonecount,msgcount "
                                        "from  submit where customerName=:customerName");
 // The same rows counted: the count of the listing without reading its rows.
 const QString kCount = QStringLiteral("select count(*) from  submit where customerName=:customerName");
@@ -45,14 +51,6 @@ QDateEdit* dateField(QWidget* parent, const char* name)
     e->setCalendarPopup(true);
     e->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     return e;
-}
-
-// A bound as the server compares it: date and time of day, no zone. Bound as
-// UTC so that a day whose midnight the local zone skips (a change to summer
-// time at 00:00) still gives a valid value, not NULL.
-QDateTime wallClock(const QDateTime& t)
-{
-    return QDateTime(t.date(), t.time(), Qt::UTC);
 }
 
 } // namespace
@@ -145,12 +143,7 @@ void TsendDetailFrm::chkFilterByTimeClick(bool checked)
 
 QDateTime TsendDetailFrm::SendTimeBound(TTimeBound bound) const
 {
-    if (bound == TTimeBound::Start)
-        return QDateTime(edtStartDate->date(), QTime(0, 0, 0));
-    // Written and read back in one fixed form, whatever the system's date format.
-    const QString text =
-        edtEndDate->date().toString(QStringLiteral("yyyy-MM-dd ")) + QStringLiteral("23:59:59");
-    return QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    return bound == TTimeBound::Start ? PeriodStart(edtStartDate->date()) : PeriodEnd(edtEndDate->date());
 }
 
 void TsendDetailFrm::LoadRecords()
@@ -172,8 +165,8 @@ void TsendDetailFrm::LoadRecords()
     if (chkFilterByTime->isChecked()) {
         select += kPeriod;
         count += kPeriod;
-        params << TSqlParam{QStringLiteral("starttime"), wallClock(SendTimeBound(TTimeBound::Start))}
-               << TSqlParam{QStringLiteral("endtime"), wallClock(SendTimeBound(TTimeBound::End))};
+        params << TSqlParam{QStringLiteral("starttime"), SendTimeBound(TTimeBound::Start)}
+               << TSqlParam{QStringLiteral("endtime"), SendTimeBound(TTimeBound::End)};
     }
     QSqlError err;
     // The count goes into the label before the grid shows the rows.

@@ -25,7 +25,8 @@ public:
 
     // Runs the listing, filtered by the period when chkFilterByTime is checked.
     void LoadRecords();
-    // Start: the start day at 00:00:00; end: the end day at 23:59:59. Both inclusive.
+    // Start: the start day at 00:00:00; end: the end day at 23:59:59. Both
+    // inclusive, as the server's wall clock (data/uWallClock.h).
     QDateTime SendTimeBound(TTimeBound bound) const;
 
     TSendRecordModel* Model() const { return model; }

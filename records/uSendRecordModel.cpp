@@ -16,26 +16,26 @@ const QString kAfterKey =
 const QString kFromKey =
     QStringLiteral("\n and submittime>=:pagetime and (submittime>:pagetime2 or submitid>=:pageid)");
 
-// A submission time as the server stores it: date and time of day without a
-// zone. Held as UTC so that a time the local zone skips (the hour a change to
-// summer time leaves out) stays valid and is shown and bound as it was read.
-QDateTime wallClock(const QDateTime& t)
+// The server's answer when a statement names an index that the table does not
+// have: the service's database may name its indexes otherwise, or lack them.
+bool isUnknownIndex(const QSqlError& e)
 {
-    return QDateTime(t.date(), t.time(), Qt::UTC);
+    return e.nativeErrorCode() == QLatin1String("1176");
 }
 
 } // namespace
 
 TSendRecordModel::TSendRecordModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-QString TSendRecordModel::PacketSql(const QString& select, bool first, bool inclusive)
+QString TSendRecordModel::PacketSql(const QString& select, bool first, bool inclusive, bool indexHint)
 {
     QString sql = select;
     // Where the packet's row lies past the middle of the customer's batches,
     // the server's own estimate prefers reading the index from the customer's
-    // first entry; naming the index makes it start at the row.
+    // first entry; naming the index makes it start at the row. A table without
+    // that index refuses the name, and the packet is read without it.
     const qsizetype where = sql.indexOf(QLatin1String(" where "), 0, Qt::CaseInsensitive);
-    if (where > 0)
+    if (where > 0 && indexHint)
         sql.insert(where, QLatin1String(" force index(ix_submit_customer_time)"));
     if (!first)
         sql += inclusive ? kFromKey : kAfterKey;
@@ -108,22 +108,30 @@ bool TSendRecordModel::readPacket(const Key* from, bool inclusive, Packet& out, 
 {
     out.clear();
     TSqlParams params = params_;
-    const QString sql = PacketSql(select_, from == nullptr, inclusive);
+    const QString sql = PacketSql(select_, from == nullptr, inclusive, indexHint_);
     if (from)
         params << TSqlParam{QStringLiteral("pagetime"), from->submitTime}
                << TSqlParam{QStringLiteral("pagetime2"), from->submitTime}
                << TSqlParam{QStringLiteral("pageid"), from->submitId};
     QSqlQuery q(DM->conn());
     q.setForwardOnly(true);
-    if (!DM->Exec(q, sql, params, err))
-        return false;
+    QSqlError e;
+    if (!DM->Exec(q, sql, params, &e)) {
+        if (!indexHint_ || !isUnknownIndex(e)) {
+            if (err)
+                *err = e;
+            return false;
+        }
+        indexHint_ = false; // for the rest of this listing and the ones after it
+        return readPacket(from, inclusive, out, err);
+    }
     out.reserve(PacketRows);
     while (q.next()) {
         Row r;
         r.submitId = q.value(0).toInt();
         r.content = q.value(1).toString();
         r.customerName = q.value(2).toString();
-        r.submitTime = wallClock(q.value(3).toDateTime());
+        r.submitTime = WallClockValue(q.value(3));
         r.phoneCount = q.value(4).toInt();
         r.msgCount = q.value(5).toInt();
         out.append(std::move(r));

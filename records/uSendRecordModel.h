@@ -15,6 +15,7 @@
 // on the same connection are never held up by the grid.
 
 #include "data/uDM.h"
+#include "data/uWallClock.h"
 
 #include <QAbstractTableModel>
 #include <QDateTime>
@@ -46,7 +47,8 @@ public:
 
     // Starts a listing. select is the listing statement, which must return
     // submitid, content, customerName, submittime, phonecount, msgcount in this
-    // order and end in its where clause; countSql counts the same rows; params
+    // order (submittime as a date-time or as text "yyyy-MM-dd hh:mm:ss") and
+    // end in its where clause; countSql counts the same rows; params
     // are the values of both. On success the first packet is shown and *total
     // is the number of rows of the listing. On failure the model is empty and
     // *err holds the server's error. counted, when given, runs with the count
@@ -55,8 +57,10 @@ public:
               QSqlError* err, const std::function<void(qint64)>& counted = {});
     // The statement of one packet: the listing's first rows, or those after
     // (from, when inclusive) the row given by :pagetime, :pagetime2 (both its
-    // submittime) and :pageid (its submitid).
-    static QString PacketSql(const QString& select, bool first, bool inclusive = false);
+    // submittime) and :pageid (its submitid). indexHint names the index
+    // (customername, submittime) that the project's schema gives the table.
+    static QString PacketSql(const QString& select, bool first, bool inclusive = false,
+                             bool indexHint = true);
     // Empties the model.
     void Clear();
     bool IsActive() const { return active_; }
@@ -111,5 +115,6 @@ private:
     QList<Key> anchors_; // first row of every packet read so far
     Key last_;           // last row read so far
     mutable QHash<int, Packet> cache_;
-    mutable QList<int> recent_; // cached packets, most recently used last
+    mutable QList<int> recent_;     // cached packets, most recently used last
+    mutable bool indexHint_ = true; // false once the server refused the index's name
 };

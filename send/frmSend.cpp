@@ -582,10 +582,14 @@ void TSendFrm::DoSend(bool booking)
     Pause(60);
 
     const bool ok = DM && DM->SubmitBatch(std::move(rec));
-    if (ok)
+    if (ok) {
         ShowInfo(QStringLiteral("信息提交成功"), QStringLiteral("发送成功"));
-    else
-        ShowError(QStringLiteral("信息提交失败"), failed);
+    } else {
+        // Where the data module knows more (a batch too big for the server, a
+        // text it cannot store, an outcome it cannot confirm), the user is told.
+        const QString why = DM ? DM->SubmitRefusal() : QString();
+        ShowError(why.isEmpty() ? QStringLiteral("信息提交失败") : why, failed);
+    }
 
     Pause(50);
     PumpMessages();

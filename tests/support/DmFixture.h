@@ -27,6 +27,9 @@ struct TCustomerRow
 class TDmFixture
 {
 protected:
+    // serverArgs go to the test's server (mariadbd options).
+    explicit TDmFixture(QStringList serverArgs = {}) : server(std::move(serverArgs)) {}
+
     TestServer server;
     std::unique_ptr<TDM> dm;
 
