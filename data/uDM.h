@@ -101,6 +101,10 @@ public:
     QSqlError LastError() const { return lastError_; }
     // Forgets it, so that the next operation's error can be told from an older one.
     void ClearLastError() { lastError_ = QSqlError(); }
+    // Since this module was made: transactions run again after a deadlock or
+    // conflict, and ones that still met one at their last try (logs, tests, benchmarks).
+    int Retries() const { return retries_; }
+    int ConflictFailures() const { return conflictFailures_; }
 
     // Reads a balance column: as a floating value truncated toward zero, whole
     // numbers of any size exactly; NULL reads as 0.
@@ -121,6 +125,8 @@ private:
     int port_ = DefaultPort;
     QSqlError lastError_;
     QString submitRefusal_;
+    int retries_ = 0;
+    int conflictFailures_ = 0;
 };
 
 // The one data module of the program.
