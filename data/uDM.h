@@ -36,7 +36,7 @@ public:
     // when two nodes change the same row at once) is run again as a whole,
     // with its batch number, after a short random pause: TransactionTries
     // tries in all. A COMMIT whose answer is lost is never run again.
-    static constexpr int TransactionTries = 3;
+    static constexpr int TransactionTries = 10;
     static constexpr int RetryPauseMinMs = 20;
     static constexpr int RetryPauseMaxMs = 120;
     // Room kept below the server's max_allowed_packet for what a batch's
