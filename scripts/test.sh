@@ -19,4 +19,5 @@ trap 'exit 130' INT TERM
 export TMPDIR=$tmp QT_QPA_PLATFORM=offscreen SMS_DB_TEMPLATE=$tmp/db-template
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure -j"$(nproc)" "$@"
+"$root/scripts/test-oldlib.sh" "$@"
 "$root/scripts/test-cluster.sh"

@@ -1,6 +1,7 @@
 // The account administration page against a real server: the sub-account
 // list, the detail fields and their buttons, changes, recharge and records.
 #include "accounts/frmMgrAccount.h"
+#include "data/uWallClock.h"
 #include "tests/accounts/AccountFixture.h"
 #include "tests/support/FakeUi.h"
 
@@ -11,6 +12,8 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QToolButton>
+
+#include <ctime>
 
 namespace {
 
@@ -741,8 +744,52 @@ private slots:
         TaccountMgrFrm page;
         page.edtStartDate->setDate(QDate(2024, 2, 29));
         page.edtEndDate->setDate(QDate(2024, 3, 1));
-        QCOMPARE(page.ChargeTimeBound(true), QDateTime(QDate(2024, 2, 29), QTime(0, 0, 0)));
-        QCOMPARE(page.ChargeTimeBound(false), QDateTime(QDate(2024, 3, 1), QTime(23, 59, 59)));
+        QCOMPARE(page.ChargeTimeBound(true), WallClock(QDate(2024, 2, 29), QTime(0, 0, 0)));
+        QCOMPARE(page.ChargeTimeBound(false), WallClock(QDate(2024, 3, 1), QTime(23, 59, 59)));
+    }
+
+    // Recharge times are the server's wall clock: a day whose midnight the
+    // local zone skips for summer time is still listed whole, and its times
+    // are shown as stored.
+    void rechargeDayTheLocalZoneCuts()
+    {
+        const QByteArray savedTz = qgetenv("TZ");
+        const bool hadTz = qEnvironmentVariableIsSet("TZ");
+        qputenv("TZ", "America/Santiago"); // 2024-09-08 begins at 01:00
+        tzset();
+        auto restore = qScopeGuard([&] {
+            if (hadTz)
+                qputenv("TZ", savedTz);
+            else
+                qunsetenv("TZ");
+            tzset();
+        });
+        FakeUi ui;
+        QVERIFY(fx.addCustomer(QStringLiteral("boss"), QString(), 100));
+        QVERIFY(fx.addCustomer(QStringLiteral("kid"), QStringLiteral("boss")));
+        SQL_EXEC(fx.server,
+                 QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
+                                "values('kid',1,'boss','2024-09-07 23:59:59'),"
+                                "('kid',2,'boss','2024-09-08 00:30:00'),"
+                                "('kid',3,'boss','2024-09-08 23:59:59'),"
+                                "('kid',4,'boss','2024-09-09 00:00:00')"));
+        TaccountMgrFrm page;
+        page.InitPage();
+        page.edtStartDate->setDate(QDate(2024, 9, 8));
+        page.edtEndDate->setDate(QDate(2024, 9, 8));
+        QVERIFY(page.ChargeTimeBound(true).isValid());
+        page.btnDetailFilter->click();
+        QCOMPARE(page.lblDetailCnt->text(), QStringLiteral("记录个数:  2"));
+        const QAbstractItemModel* m = page.dgChargeDetail->model();
+        QStringList times;
+        for (int c = 0; c < m->columnCount(); ++c)
+            if (m->headerData(c, Qt::Horizontal).toString() == QStringLiteral("充值时间"))
+                for (int r = 0; r < m->rowCount(); ++r)
+                    times << m->index(r, c).data().toString();
+        times.sort();
+        QCOMPARE(times,
+                 (QStringList{QStringLiteral("2024-09-08 00:30:00"), QStringLiteral("2024-09-08 23:59:59")}));
+        QCOMPARE(ui.count(), 0);
     }
 
     void rechargeRecordListings()

@@ -1,11 +1,15 @@
 // The two balance transactions of the data module against a real server:
 // storing a send batch and moving credit between two customers.
 #include "data/uDM.h"
+#include "tests/support/CutProxy.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
 
 #include <QtTest>
+#include <atomic>
+#include <functional>
 #include <thread>
+#include <time.h>
 
 namespace {
 
@@ -22,6 +26,73 @@ TSmsRec batch(const QString& customer, int phones, int msgCount, const QString& 
     r.AppointTime = appoint;
     return r;
 }
+
+// A second client of the server: work runs on a connection of its own, on a
+// thread of its own, while the test's thread waits in a data-module call.
+std::thread otherClient(int port, std::function<void(QSqlDatabase&)> work)
+{
+    return std::thread([port, work = std::move(work)] {
+        static std::atomic<int> counter{0};
+        const QString name = QStringLiteral("other%1").arg(counter++);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+            db.setHostName(QStringLiteral("127.0.0.1"));
+            db.setPort(port);
+            db.setUserName(QStringLiteral("root"));
+            db.setPassword(QStringLiteral("604918"));
+            db.setDatabaseName(QStringLiteral("sms"));
+            if (db.open())
+                work(db);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    });
+}
+
+qint64 status(QSqlDatabase& db, const char* name)
+{
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("show global status like '%1'").arg(QLatin1String(name))) || !q.next())
+        return -1;
+    return q.value(1).toLongLong();
+}
+
+// Waits (up to a minute) until done() holds or stop is set.
+bool waitFor(const std::function<bool()>& done, const std::atomic<bool>* stop = nullptr)
+{
+    QDeadlineTimer deadline(60000);
+    while (!deadline.hasExpired()) {
+        if (done())
+            return true;
+        if (stop && *stop)
+            return false;
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+// Sets the local zone for the rest of the scope.
+class TZoneScope
+{
+public:
+    explicit TZoneScope(const QByteArray& zone) : had_(qEnvironmentVariableIsSet("TZ")), saved_(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~TZoneScope()
+    {
+        if (had_)
+            qputenv("TZ", saved_);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool had_;
+    QByteArray saved_;
+};
 
 } // namespace
 
@@ -64,6 +135,32 @@ private slots:
         QCOMPARE(q.value(8).toInt(), 2);
         QVERIFY(!q.next());
         QCOMPARE(ui.count(), 0);
+    }
+
+    // A booked time is the server's wall clock: an hour (or a midnight) that
+    // the local zone skips for summer time is still stored as the fields give it.
+    void bookedTimeInAnyZone_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("appoint");
+        QTest::newRow("hour skipped at 02:00")
+            << QByteArray("Europe/Berlin") << QStringLiteral("2024-03-31 02:30:00");
+        QTest::newRow("midnight skipped")
+            << QByteArray("America/Santiago") << QStringLiteral("2024-09-08 00:15:00");
+        QTest::newRow("no summer time") << QByteArray("UTC") << QStringLiteral("2024-03-31 02:30:00");
+    }
+    void bookedTimeInAnyZone()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, appoint);
+        TZoneScope tz(zone);
+        addCustomer({.name = "alice", .balance = 100});
+        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 2, 1, appoint)));
+        QCOMPARE(
+            server.scalar(QStringLiteral("select date_format(appointtime,'%Y-%m-%d %H:%i:%s') from submit"))
+                .toString(),
+            appoint);
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 98LL);
     }
 
     void bookedBatch()
@@ -412,6 +509,216 @@ private slots:
         QCOMPARE(rows("submit"), 0);
         QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 94LL);
+    }
+
+    // --- the connection dies or the server restarts ---
+
+    // The connection dies after COMMIT went out. The batch number is known, so
+    // the outcome is looked up after reconnecting: stored means success, and a
+    // user who sends again does not pay twice.
+    void lostAnswerToCommit_data()
+    {
+        QTest::addColumn<TCutProxy::TCut>("cut");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("after the server committed") << TCutProxy::TCut::AfterCommit << true;
+        QTest::newRow("before the server saw COMMIT") << TCutProxy::TCut::BeforeCommit << false;
+    }
+    void lostAnswerToCommit()
+    {
+        QFETCH(TCutProxy::TCut, cut);
+        QFETCH(bool, stored);
+        addCustomer({.name = "alice", .balance = 100});
+        TCutProxy proxy(server.port());
+        QVERIFY(proxy.listening());
+        dm->SetServer(server.host(), proxy.port());
+        FakeUi ui;
+        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1))); // connected through the proxy
+        proxy.arm(cut);
+        QCOMPARE(dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)), stored);
+        QCOMPARE(proxy.cuts(), 1);
+        QCOMPARE(rows("submit"), stored ? 2 : 1);
+        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), stored ? 93LL : 99LL);
+        QVERIFY(dm->SubmitRefusal().isEmpty()); // the outcome is known either way
+        QCOMPARE(ui.count(), 0);
+        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1)));
+    }
+
+    void lostAnswerToCommitUnconfirmed()
+    {
+        // No server to ask afterwards: the outcome is unknown, and the user is
+        // told to look at the send records before sending again.
+        addCustomer({.name = "alice", .balance = 100});
+        TCutProxy proxy(server.port());
+        dm->SetServer(server.host(), proxy.port());
+        QVERIFY(dm->EnsureConnected());
+        proxy.arm(TCutProxy::TCut::AfterCommit, /*thenRefuse=*/true);
+        FakeUi ui;
+        QVERIFY(!dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
+        QCOMPARE(rows("submit"), 1); // it was stored: only the answer was lost
+        const int id = server.scalar(QStringLiteral("select submitid from submit")).toInt();
+        QVERIFY2(dm->SubmitRefusal().contains(QStringLiteral("无法确认")) &&
+                     dm->SubmitRefusal().contains(QString::number(id)) &&
+                     dm->SubmitRefusal().contains(QStringLiteral("发送记录")),
+                 qPrintable(dm->SubmitRefusal()));
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void rechargeLostAnswerNotRepeated()
+    {
+        // A recharge has no key to look up: its result stays a failure, and it is not run again.
+        addCustomer({.name = "parent", .balance = 100});
+        addCustomer({.name = "child", .balance = 10});
+        TCutProxy proxy(server.port());
+        dm->SetServer(server.host(), proxy.port());
+        QVERIFY(dm->EnsureConnected());
+        proxy.arm(TCutProxy::TCut::AfterCommit);
+        QVERIFY(!dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 5));
+        QCOMPARE(proxy.cuts(), 1);
+        QCOMPARE(rows("charge"), 1);
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 95LL);
+        QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), 15LL);
+    }
+
+    void firstStatementAfterRestart_data()
+    {
+        QTest::addColumn<bool>("recharge");
+        QTest::newRow("recharge") << true;
+        QTest::newRow("send") << false;
+    }
+    void firstStatementAfterRestart()
+    {
+        // The server restarted while the client was idle: the open handle is
+        // dead, and the operation's first statement must not go to it.
+        QFETCH(bool, recharge);
+        addCustomer({.name = "parent", .balance = 100});
+        addCustomer({.name = "child", .balance = 10});
+        QVERIFY(dm->EnsureConnected());
+        server.stop();
+        QVERIFY2(server.start(), qPrintable(server.error()));
+        FakeUi ui;
+        if (recharge)
+            QVERIFY(dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 5));
+        else
+            QVERIFY(dm->SubmitBatch(batch(QStringLiteral("parent"), 5, 1)));
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 95LL);
+        QCOMPARE(ui.count(), 0);
+    }
+
+    // --- deadlocks and lock-wait time-outs ---
+
+    void oppositeRechargesDeadlock()
+    {
+        // Another client moves credit the opposite way at the same moment:
+        // each holds one balance and waits for the other's. The server undoes
+        // the lighter transaction, this client's; it is run again and succeeds.
+        addCustomer({.name = "a", .balance = 1000});
+        addCustomer({.name = "b", .balance = 1000});
+        SQL_EXEC(server, "create table if not exists weight(i int) engine=InnoDB");
+        auto drop = qScopeGuard([&] { server.exec(QStringLiteral("drop table if exists weight")); });
+        std::atomic<bool> holding{false};
+        std::atomic<bool> stop{false};
+        std::atomic<bool> committed{false};
+        std::thread other = otherClient(server.port(), [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("start transaction"));
+            if (!q.exec(QStringLiteral("insert into weight select seq from seq_1_to_200")) ||
+                !q.exec(QStringLiteral("update customers set smscount=smscount-5 where customername='b'")))
+                qWarning() << "other client:" << q.lastError().text();
+            holding = true;
+            // Once this client's recharge asks for b, ask for a.
+            if (!waitFor(
+                    [&] {
+                        QSqlQuery w(db);
+                        return w.exec(QStringLiteral(
+                                   "select count(*) from information_schema.processlist "
+                                   "where info like 'update customers set smscount=ifnull(smscount,0)+%'")) &&
+                               w.next() && w.value(0).toInt() > 0;
+                    },
+                    &stop))
+                return;
+            q.exec(QStringLiteral("update customers set smscount=smscount+5 where customername='a'"));
+            if (!q.lastError().isValid())
+                committed = q.exec(QStringLiteral("commit"));
+            else
+                qWarning() << "other client:" << q.lastError().text();
+        });
+        QVERIFY(waitFor([&] { return holding.load(); }));
+        const bool ok = dm->Recharge(QStringLiteral("a"), QStringLiteral("b"), 10);
+        stop = true;
+        other.join();
+        QVERIFY(committed);
+        QVERIFY(ok);
+        QCOMPARE(balanceOf(QStringLiteral("a")).toLongLong(), 995LL);
+        QCOMPARE(balanceOf(QStringLiteral("b")).toLongLong(), 1005LL);
+        QCOMPARE(rows("charge"), 1);
+    }
+
+    void lockWaitTimeouts_data()
+    {
+        QTest::addColumn<bool>("recharge");
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<int>("releaseAtWait"); // 0: the lock is held throughout
+        QTest::newRow("recharge, contributor's row")
+            << true << QStringLiteral("select * from customers where customername='a' for update") << 2;
+        QTest::newRow("send, sender's row")
+            << false << QStringLiteral("select * from customers where customername='a' for update") << 2;
+        QTest::newRow("send, the sequence's counter")
+            << false << QStringLiteral("select * from seqcounter where name='one' for update") << 2;
+        QTest::newRow("recharge, lock never released")
+            << true << QStringLiteral("select * from customers where customername='a' for update") << 0;
+        QTest::newRow("send, lock never released")
+            << false << QStringLiteral("select * from customers where customername='a' for update") << 0;
+    }
+    void lockWaitTimeouts()
+    {
+        // Every try waits a second for a row that another client holds and
+        // then gives up (1205). The whole transaction is tried again, up to
+        // TransactionTries times; a lock released during the second wait lets
+        // that try through.
+        QFETCH(bool, recharge);
+        QFETCH(QString, lock);
+        QFETCH(int, releaseAtWait);
+        addCustomer({.name = "a", .balance = 1000});
+        addCustomer({.name = "b", .balance = 1000});
+        QVERIFY(server.scalar(QStringLiteral("select seq('one')")).isValid());
+        SQL_EXEC(server, "set global innodb_lock_wait_timeout=1");
+        auto restore =
+            qScopeGuard([&] { server.exec(QStringLiteral("set global innodb_lock_wait_timeout=50")); });
+        const qint64 waitsBefore =
+            server
+                .scalar(QStringLiteral("select variable_value from information_schema.global_status "
+                                       "where variable_name='INNODB_ROW_LOCK_WAITS'"))
+                .toLongLong();
+        std::atomic<bool> holding{false};
+        std::atomic<bool> stop{false};
+        std::thread other = otherClient(server.port(), [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("start transaction"));
+            q.exec(lock);
+            holding = true;
+            if (releaseAtWait > 0)
+                waitFor([&] { return status(db, "Innodb_row_lock_waits") >= waitsBefore + releaseAtWait; },
+                        &stop);
+            else
+                waitFor([] { return false; }, &stop);
+            q.exec(QStringLiteral("rollback"));
+        });
+        QVERIFY(waitFor([&] { return holding.load(); }));
+        const bool ok = recharge ? dm->Recharge(QStringLiteral("a"), QStringLiteral("b"), 10)
+                                 : dm->SubmitBatch(batch(QStringLiteral("a"), 2, 5));
+        stop = true;
+        other.join();
+        const qint64 waits =
+            server
+                .scalar(QStringLiteral("select variable_value from information_schema.global_status "
+                                       "where variable_name='INNODB_ROW_LOCK_WAITS'"))
+                .toLongLong() -
+            waitsBefore;
+        const bool released = releaseAtWait > 0;
+        QCOMPARE(ok, released);
+        QCOMPARE(waits, qint64(released ? releaseAtWait : TDM::TransactionTries));
+        QCOMPARE(balanceOf(QStringLiteral("a")).toLongLong(), released ? 990LL : 1000LL);
+        QCOMPARE(rows("charge") + rows("submit"), released ? 1 : 0);
     }
 };
 

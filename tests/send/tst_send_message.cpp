@@ -380,6 +380,34 @@ private slots:
         verifyIdle();
     }
 
+    void refusalToldInTheDataModulesWords()
+    {
+        // A batch too big for the server's packet limit: the user reads why
+        // and what to do, and nothing is charged.
+        SQL_EXEC(server, "set global max_allowed_packet=131072");
+        auto restore =
+            qScopeGuard([&] { server.exec(QStringLiteral("set global max_allowed_packet=268435456")); });
+        setBalance(100000);
+        QStringList many;
+        for (int i = 0; i < 6000; ++i)
+            many << QStringLiteral("139%1").arg(i, 8, 10, QLatin1Char('0'));
+        page->inputPhones = [many](QStringList*& l) {
+            *l = many;
+            return true;
+        };
+        page->BtnInput->click();
+        QCOMPARE(page->PhoneModel()->count(), 6000);
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        page->btnSend->click();
+        QCOMPARE(ui->last().caption, QStringLiteral("发送失败"));
+        QVERIFY2(ui->last().text.contains(QStringLiteral("max_allowed_packet")) &&
+                     ui->last().text.contains(QStringLiteral("分成几批")),
+                 qPrintable(ui->last().text));
+        QCOMPARE(balance(), 100000);
+        QCOMPARE(submits(), 0);
+        verifyIdle();
+    }
+
     // Last: stops the server in the middle of a send.
     void failedSubmissionChangesNothing()
     {

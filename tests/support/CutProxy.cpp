@@ -1,0 +1,157 @@
+#include "tests/support/CutProxy.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+namespace {
+
+bool sendAll(int fd, const char* p, size_t n)
+{
+    while (n > 0) {
+        const ssize_t w = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (w <= 0)
+            return false;
+        p += w;
+        n -= size_t(w);
+    }
+    return true;
+}
+
+// A client packet that runs COMMIT: a COM_QUERY (3) whose text begins so.
+bool isCommit(const std::string& packet)
+{
+    if (packet.size() < 5 + 6 || static_cast<unsigned char>(packet[4]) != 3)
+        return false;
+    std::string text = packet.substr(5, 6);
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text == "commit";
+}
+
+} // namespace
+
+TCutProxy::TCutProxy(int targetPort) : targetPort_(targetPort)
+{
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    socklen_t len = sizeof a;
+    if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(listenFd_, 16) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (listenFd_ >= 0)
+            ::close(listenFd_);
+        listenFd_ = -1;
+        return;
+    }
+    port_ = ntohs(a.sin_port);
+    acceptor_ = std::thread([this] { acceptLoop(); });
+}
+
+TCutProxy::~TCutProxy()
+{
+    stop_ = true;
+    if (acceptor_.joinable())
+        acceptor_.join();
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (std::thread& t : relays_)
+        t.join();
+    if (listenFd_ >= 0)
+        ::close(listenFd_);
+}
+
+void TCutProxy::acceptLoop()
+{
+    while (!stop_) {
+        pollfd p{listenFd_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const int client = ::accept(listenFd_, nullptr, nullptr);
+        if (client < 0)
+            continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        relays_.emplace_back([this, client] { relay(client); });
+    }
+}
+
+void TCutProxy::relay(int client)
+{
+    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(uint16_t(targetPort_));
+    if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (server >= 0)
+            ::close(server);
+        ::close(client);
+        return;
+    }
+    std::string pending; // client bytes not yet forwarded: an incomplete packet
+    bool continuation = false;
+    char buf[65536];
+    bool open = true;
+    while (open && !stop_) {
+        pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+        if (::poll(p, 2, 50) <= 0)
+            continue;
+        if (p[1].revents) {
+            const ssize_t n = ::recv(server, buf, sizeof buf, 0);
+            if (n <= 0 || !sendAll(client, buf, size_t(n)))
+                open = false;
+        }
+        if (open && p[0].revents) {
+            const ssize_t n = ::recv(client, buf, sizeof buf, 0);
+            if (n <= 0) {
+                open = false;
+                break;
+            }
+            pending.append(buf, size_t(n));
+            // Forward whole packets, each looked at on its way.
+            while (open && pending.size() >= 4) {
+                const size_t len = size_t(static_cast<unsigned char>(pending[0])) |
+                                   size_t(static_cast<unsigned char>(pending[1])) << 8 |
+                                   size_t(static_cast<unsigned char>(pending[2])) << 16;
+                if (pending.size() < 4 + len)
+                    break;
+                const std::string packet = pending.substr(0, 4 + len);
+                pending.erase(0, 4 + len);
+                const bool commit = !continuation && isCommit(packet);
+                continuation = len == 0xffffff;
+                const TCut cut = commit ? armed_.exchange(TCut::None) : TCut::None;
+                if (cut == TCut::BeforeCommit) {
+                    ++cuts_;
+                    open = false;
+                    break;
+                }
+                if (!sendAll(server, packet.data(), packet.size())) {
+                    open = false;
+                    break;
+                }
+                if (cut == TCut::AfterCommit) {
+                    // Wait for the server's answer, then drop it with the connection.
+                    pollfd s{server, POLLIN, 0};
+                    if (::poll(&s, 1, 30000) > 0)
+                        (void)::recv(server, buf, sizeof buf, 0);
+                    ++cuts_;
+                    open = false;
+                }
+            }
+        }
+    }
+    if (cuts_ > 0 && refuseAfterCut_)
+        ::shutdown(listenFd_, SHUT_RDWR); // stops listening before the client can come back
+    ::shutdown(client, SHUT_RDWR);
+    ::shutdown(server, SHUT_RDWR);
+    ::close(client);
+    ::close(server);
+}
