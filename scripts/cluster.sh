@@ -34,6 +34,9 @@ while [ $# -gt 0 ]; do
   *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
+if [ "$cmd" != start ] && [ ! -d "$dir" ]; then
+  echo "no cluster in $dir"; exit 0
+fi
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
