@@ -34,7 +34,7 @@ while [ $# -gt 0 ]; do
   *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
-if [ "$cmd" != start ] && [ ! -d "$dir" ]; then
+if [[ "$cmd" =~ ^(stop|status|kill)$ ]] && [ ! -d "$dir" ]; then
   echo "no cluster in $dir"; exit 0
 fi
 mkdir -p "$dir"
