@@ -619,9 +619,11 @@ bool TDM::SubmitBatch(TSmsRec batch)
     for (int attempt = 1;; ++attempt) {
         const TTry r = submitOnce(batch, appoint, bytes);
         if (r == TTry::Retry && attempt < TransactionTries) {
+            ++retries_;
             pauseBeforeRetry();
             continue;
         }
+        conflictFailures_ += r == TTry::Retry;
         return r == TTry::Done;
     }
 }
@@ -743,9 +745,11 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
     for (int attempt = 1;; ++attempt) {
         const TTry r = rechargeOnce(contributor, customer, amount);
         if (r == TTry::Retry && attempt < TransactionTries) {
+            ++retries_;
             pauseBeforeRetry();
             continue;
         }
+        conflictFailures_ += r == TTry::Retry;
         return r == TTry::Done;
     }
 }

@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libqt6sql6-mysql mariadb-server-core mariadb-client-core
       fonts-wqy-zenhei xvfb xauth qt6-translations-l10n dpkg-dev file desktop-file-utils appstream xdotool
-      libquazip1-qt6-dev)
+      libquazip1-qt6-dev galera-4 mariadb-server mariadb-backup socat haproxy)
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 updated=""
 update() { # apt-get update, at most once per run
@@ -16,6 +16,14 @@ for p in "${pkgs[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
+  # The packages bring system services (a database server on 3306, a proxy):
+  # they must not start, the project runs servers of its own.
+  rcpolicy=/usr/sbin/policy-rc.d
+  if [ ! -e "$rcpolicy" ]; then
+    printf '#!/bin/sh\nexit 101\n' | $sudo tee "$rcpolicy" >/dev/null
+    $sudo chmod +x "$rcpolicy"
+    trap '$sudo rm -f "$rcpolicy"' EXIT
+  fi
   update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -21,3 +21,4 @@ export TMPDIR=$tmp QT_QPA_PLATFORM=offscreen SMS_DB_TEMPLATE=$tmp/db-template
 cd "${BUILD_DIR:-$root/build}"
 ctest --output-on-failure -j"$(nproc)" "$@"
 "$root/scripts/test-oldlib.sh" "$@"
+"$root/scripts/test-cluster.sh"
