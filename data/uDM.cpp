@@ -616,31 +616,54 @@ bool TDM::SubmitBatch(TSmsRec batch)
     if (batch.PhoneCount < 0 || batch.MsgCount < 0 || batch.PhoneCount > std::numeric_limits<int>::max())
         return false;
     const qint64 bytes = BatchStatementBytes(batch);
+    return runTries([&] { return submitOnce(batch, appoint, bytes); });
+}
+
+// What a failed try leads to: another try after a conflict or a lock-wait
+// time-out, else the operation's failure.
+TDM::TTry TDM::tryAgain(const QSqlError& e)
+{
+    const QString code = e.nativeErrorCode();
+    if (code == QLatin1String("1213"))
+        return TTry::Retry;
+    if (code == QLatin1String("1205"))
+        return TTry::Waited;
+    return TTry::Failed;
+}
+
+bool TDM::runTries(const std::function<TTry()>& once)
+{
+    int waits = 0;
     for (int attempt = 1;; ++attempt) {
-        const TTry r = submitOnce(batch, appoint, bytes);
-        if (r == TTry::Retry && attempt < TransactionTries) {
+        const TTry r = once();
+        if (r == TTry::Done || r == TTry::Failed)
+            return r == TTry::Done;
+        // A lock-wait time-out has already waited the server's whole time-out:
+        // fewer tries for those than for conflicts, which end at once.
+        if (r == TTry::Waited)
+            ++waits;
+        if (attempt < TransactionTries && waits < LockWaitTries) {
             ++retries_;
             pauseBeforeRetry();
             continue;
         }
-        conflictFailures_ += r == TTry::Retry;
-        return r == TTry::Done;
+        ++conflictFailures_;
+        return false;
     }
 }
 
 TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes)
 {
-    auto failed = [](const QSqlError& e) { return isRetryable(e) ? TTry::Retry : TTry::Failed; };
     QSqlError err;
     int id = 0;
     if (!nextSubmitId(id, &err))
-        return failed(err);
+        return tryAgain(err);
     {
         // A statement bigger than the server takes would only cost the
         // connection; it is refused here, before anything is charged.
         QSqlQuery q(conn());
         if (!Exec(q, QStringLiteral("select @@max_allowed_packet"), {}, &err) || !q.next())
-            return failed(err);
+            return tryAgain(err);
         const qint64 limit = q.value(0).toLongLong();
         if (bytes + PacketHeadroom > limit) {
             submitRefusal_ =
@@ -653,17 +676,17 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
     }
     QDateTime now;
     if (!GetServerTime(now, &err))
-        return failed(err);
+        return tryAgain(err);
     const qint64 cost = batch.PhoneCount * qint64(batch.MsgCount);
 
     QSqlDatabase db = conn();
     if (!db.transaction()) {
         noteError(db.lastError());
-        return failed(db.lastError());
+        return tryAgain(db.lastError());
     }
     auto abort = [&](const QSqlError& e) {
         db.rollback(); // a failing rollback (connection gone) changes nothing more
-        return failed(e);
+        return tryAgain(e);
     };
     {
         // The balance is lowered only where it covers the cost.
@@ -742,31 +765,21 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
     // The first statement must find a live connection: an open handle may
     // stand for a connection that the server dropped while the client was idle.
     EnsureConnected();
-    for (int attempt = 1;; ++attempt) {
-        const TTry r = rechargeOnce(contributor, customer, amount);
-        if (r == TTry::Retry && attempt < TransactionTries) {
-            ++retries_;
-            pauseBeforeRetry();
-            continue;
-        }
-        conflictFailures_ += r == TTry::Retry;
-        return r == TTry::Done;
-    }
+    return runTries([&] { return rechargeOnce(contributor, customer, amount); });
 }
 
 TDM::TTry TDM::rechargeOnce(const QString& contributor, const QString& customer, int amount)
 {
-    auto failed = [](const QSqlError& e) { return isRetryable(e) ? TTry::Retry : TTry::Failed; };
     QSqlError err;
     QDateTime now;
     if (!GetServerTime(now, &err))
-        return failed(err);
+        return tryAgain(err);
     qint64 remain = 0;
     {
         QSqlQuery q(conn());
         if (!Exec(q, QStringLiteral("select smsCount from customers where customername=:customername"),
                   {{QStringLiteral("customername"), customer}}, &err))
-            return failed(err);
+            return tryAgain(err);
         if (!q.next())
             return TTry::Failed;
         remain = BalanceValue(q.value(0));
@@ -778,11 +791,11 @@ TDM::TTry TDM::rechargeOnce(const QString& contributor, const QString& customer,
     QSqlDatabase db = conn();
     if (!db.transaction()) {
         noteError(db.lastError());
-        return failed(db.lastError());
+        return tryAgain(db.lastError());
     }
     auto abort = [&](const QSqlError& e) {
         db.rollback();
-        return failed(e);
+        return tryAgain(e);
     };
     auto update = [&](const QString& sql, const QString& name) {
         QSqlQuery q(db);

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <functional>
 
 // One named statement parameter. The name is given without the colon and is
 // matched against the statement's placeholders without regard to letter case.
@@ -39,7 +40,10 @@ public:
     // Measured on a three-node cluster with four busy clients: about one call
     // in twenty meets a conflict, and a call run again meets another about two
     // times in five; twelve tries leave a give-up to a few calls in a million.
+    // A lock-wait time-out (1205) has already waited the server's whole
+    // innodb_lock_wait_timeout; such a transaction is tried LockWaitTries times.
     static constexpr int TransactionTries = 12;
+    static constexpr int LockWaitTries = 3;
     static constexpr int RetryPauseMinMs = 50;
     static constexpr int RetryPauseMaxMs = 250;
     // Room kept below the server's max_allowed_packet for what a batch's
@@ -114,7 +118,11 @@ public:
     static qint64 BalanceValue(const QVariant& v);
 
 private:
-    enum class TTry { Done, Failed, Retry };
+    // How one try of a balance transaction ended: Retry after a conflict,
+    // Waited after a lock-wait time-out; both are run again.
+    enum class TTry { Done, Failed, Retry, Waited };
+    static TTry tryAgain(const QSqlError& e);
+    bool runTries(const std::function<TTry()>& once);
     TTry submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes);
     TTry confirmSubmitted(int id);
     TTry rechargeOnce(const QString& contributor, const QString& customer, int amount);

@@ -292,7 +292,9 @@ private slots:
         QVERIFY(seen.seen);
         QVERIFY(seen.widgetDialog);
         QCOMPARE(seen.labels.value(1), QStringLiteral("文件名称(&N)："));
-        QCOMPARE(seen.filters, QStringList{QStringLiteral("txt(*.txt)")});
+        QCOMPARE(seen.filters,
+                 (QStringList{QStringLiteral("txt(*.txt)"), QStringLiteral("CSV 文件(*.csv)"),
+                              QStringLiteral("Excel 工作簿(*.xlsx)"), QStringLiteral("所有文件(*)")}));
         QCOMPARE(page.PhoneModel()->count(), 2);
     }
 };

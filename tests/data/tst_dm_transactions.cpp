@@ -673,7 +673,7 @@ private slots:
     {
         // Every try waits a second for a row that another client holds and
         // then gives up (1205). The whole transaction is tried again, up to
-        // TransactionTries times; a lock released during the second wait lets
+        // LockWaitTries times; a lock released during the second wait lets
         // that try through.
         QFETCH(bool, recharge);
         QFETCH(QString, lock);
@@ -716,7 +716,7 @@ private slots:
             waitsBefore;
         const bool released = releaseAtWait > 0;
         QCOMPARE(ok, released);
-        QCOMPARE(waits, qint64(released ? releaseAtWait : TDM::TransactionTries));
+        QCOMPARE(waits, qint64(released ? releaseAtWait : TDM::LockWaitTries));
         QCOMPARE(balanceOf(QStringLiteral("a")).toLongLong(), released ? 990LL : 1000LL);
         QCOMPARE(rows("charge") + rows("submit"), released ? 1 : 0);
     }
