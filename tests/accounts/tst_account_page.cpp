@@ -4,6 +4,7 @@
 #include "data/uWallClock.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/ZoneScope.h"
 
 #include <QDateEdit>
 #include <QGroupBox>
@@ -778,26 +779,15 @@ private slots:
     // are shown as stored.
     void rechargeDayTheLocalZoneCuts()
     {
-        const QByteArray savedTz = qgetenv("TZ");
-        const bool hadTz = qEnvironmentVariableIsSet("TZ");
-        qputenv("TZ", "America/Santiago"); // 2024-09-08 begins at 01:00
-        tzset();
-        auto restore = qScopeGuard([&] {
-            if (hadTz)
-                qputenv("TZ", savedTz);
-            else
-                qunsetenv("TZ");
-            tzset();
-        });
+        const TZoneScope tz("America/Santiago"); // 2024-09-08 begins at 01:00
         FakeUi ui;
         QVERIFY(addSubAccount(QStringLiteral("boss"), QString(), 100));
         QVERIFY(addSubAccount(QStringLiteral("kid"), QStringLiteral("boss")));
-        SQL_EXEC(server,
-                 QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
-                                "values('kid',1,'boss','2024-09-07 23:59:59'),"
-                                "('kid',2,'boss','2024-09-08 00:30:00'),"
-                                "('kid',3,'boss','2024-09-08 23:59:59'),"
-                                "('kid',4,'boss','2024-09-09 00:00:00')"));
+        SQL_EXEC(server, QStringLiteral("insert into charge(customername,chargePoint,contributor,chargeTime) "
+                                        "values('kid',1,'boss','2024-09-07 23:59:59'),"
+                                        "('kid',2,'boss','2024-09-08 00:30:00'),"
+                                        "('kid',3,'boss','2024-09-08 23:59:59'),"
+                                        "('kid',4,'boss','2024-09-09 00:00:00')"));
         TaccountMgrFrm page;
         page.InitPage();
         page.edtStartDate->setDate(QDate(2024, 9, 8));

@@ -4,6 +4,7 @@
 #include "tests/support/CutProxy.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/ZoneScope.h"
 
 #include <QtTest>
 #include <atomic>
@@ -70,29 +71,6 @@ bool waitFor(const std::function<bool()>& done, const std::atomic<bool>* stop = 
     }
     return false;
 }
-
-// Sets the local zone for the rest of the scope.
-class TZoneScope
-{
-public:
-    explicit TZoneScope(const QByteArray& zone) : had_(qEnvironmentVariableIsSet("TZ")), saved_(qgetenv("TZ"))
-    {
-        qputenv("TZ", zone);
-        tzset();
-    }
-    ~TZoneScope()
-    {
-        if (had_)
-            qputenv("TZ", saved_);
-        else
-            qunsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool had_;
-    QByteArray saved_;
-};
 
 } // namespace
 

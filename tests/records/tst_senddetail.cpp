@@ -7,6 +7,7 @@
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/SystemLocale.h"
+#include "tests/support/ZoneScope.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -618,17 +619,7 @@ private slots:
         QFETCH(QByteArray, zone);
         QFETCH(QString, from);
         QFETCH(QDate, day);
-        const QByteArray savedTz = qgetenv("TZ");
-        const bool hadTz = qEnvironmentVariableIsSet("TZ");
-        qputenv("TZ", zone);
-        tzset();
-        auto restore = qScopeGuard([&] {
-            if (hadTz)
-                qputenv("TZ", savedTz);
-            else
-                qunsetenv("TZ");
-            tzset();
-        });
+        const TZoneScope tz(zone);
         // 450 batches ten seconds apart, across the skipped hour.
         SQL_EXEC(server, QStringLiteral("insert into submit(submitid,phones,testPhones,content,customername,"
                                         "submittime,phonecount,msgcount) select seq,'','','x','alice',"
