@@ -9,6 +9,7 @@
 #include "tests/support/Modal.h"
 
 #include <QAbstractButton>
+#include <QAbstractFileIconProvider>
 #include <QCalendarWidget>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -231,6 +232,13 @@ private slots:
                  (QStringList{QStringLiteral("撤消(&U)"), QStringLiteral("重做(&R)"),
                               QStringLiteral("剪切(&T)"), QStringLiteral("复制(&C)"),
                               QStringLiteral("粘贴(&P)"), QStringLiteral("删除"), QStringLiteral("全选")}));
+    }
+
+    // The file dialog's list names the kinds of its entries in Chinese too.
+    void fileKindsInChinese()
+    {
+        QAbstractFileIconProvider icons;
+        QCOMPARE(icons.type(QFileInfo(dir.path())), QStringLiteral("文件夹"));
     }
 
     // The calendar of a date field names its months in Chinese.
