@@ -12,12 +12,14 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <quazip.h>
 #include <quazipfile.h>
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -40,24 +42,27 @@ QString megabytes(qint64 bytes)
 // looked at before it is opened, and once more on what was opened, since the
 // name may have changed hands in between. A pipe opened without blocking
 // returns at once and is then refused like a device or a folder.
-int openRegular(const QString& name, qint64* size, QString* why)
+bool openRegular(QFile& file, const QString& name, qint64* size, QString* why)
 {
+    const QString folder = QStringLiteral("这是一个文件夹，不是文件");
+    const QString notPlain = QStringLiteral("不是普通文件（设备、管道等不能导入）");
+#ifdef Q_OS_UNIX
     const QByteArray path = QFile::encodeName(name);
     struct stat st;
-    auto kind = [](const struct stat& s) -> QString {
+    auto kind = [&](const struct stat& s) -> QString {
         if (S_ISREG(s.st_mode))
             return {};
         if (S_ISDIR(s.st_mode))
-            return QStringLiteral("这是一个文件夹，不是文件");
-        return QStringLiteral("不是普通文件（设备、管道等不能导入）");
+            return folder;
+        return notPlain;
     };
     if (path.isEmpty() || ::stat(path.constData(), &st) != 0) {
         *why = qt_error_string(path.isEmpty() ? ENOENT : errno);
-        return -1;
+        return false;
     }
     if (QString k = kind(st); !k.isEmpty()) {
         *why = k;
-        return -1;
+        return false;
     }
     int fd;
     do
@@ -65,31 +70,56 @@ int openRegular(const QString& name, qint64* size, QString* why)
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         *why = qt_error_string(errno);
-        return -1;
+        return false;
     }
     if (::fstat(fd, &st) != 0 || !kind(st).isEmpty()) {
         *why = kind(st).isEmpty() ? qt_error_string(errno) : kind(st);
         ::close(fd);
-        return -1;
+        return false;
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        *why = file.errorString();
+        ::close(fd);
+        return false;
+    }
     *size = st.st_size;
-    return fd;
+    return true;
+#else
+    const QFileInfo info(name);
+    if (name.isEmpty() || !info.exists()) {
+        *why = QStringLiteral("文件不存在");
+        return false;
+    }
+    if (info.isDir()) {
+        *why = folder;
+        return false;
+    }
+    if (!info.isFile()) {
+        *why = notPlain;
+        return false;
+    }
+    file.setFileName(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return false;
+    }
+    *size = file.size();
+    return true;
+#endif
 }
 
 // Reads up to n bytes; fewer only at the end of the file. -1 on an error.
-qsizetype readSome(int fd, char* out, qsizetype n)
+qsizetype readSome(QFile& file, char* out, qsizetype n)
 {
     qsizetype got = 0;
     while (got < n) {
-        const ssize_t r = ::read(fd, out + got, size_t(n - got));
-        if (r < 0 && errno == EINTR)
-            continue;
+        const qint64 r = file.read(out + got, n - got);
         if (r < 0)
             return -1;
         if (r == 0)
             break;
-        got += r;
+        got += qsizetype(r);
     }
     return got;
 }
@@ -179,14 +209,14 @@ struct TEncoding
 };
 
 // Reads the file from its start through `chunk` to find its mark and whether
-// the rest is valid UTF-8. 0 when done, -1 on a read error (errno), 1 when the
+// the rest is valid UTF-8. 0 when done, -1 on a read error, 1 when the
 // file turned out larger than maxBytes.
-int scanEncoding(int fd, QByteArray& chunk, qint64 maxBytes, TEncoding* enc,
+int scanEncoding(QFile& file, QByteArray& chunk, qint64 maxBytes, TEncoding* enc,
                  const std::function<void()>& tick)
 {
-    if (::lseek(fd, 0, SEEK_SET) < 0)
+    if (!file.seek(0))
         return -1;
-    qsizetype got = readSome(fd, chunk.data(), chunk.size());
+    qsizetype got = readSome(file, chunk.data(), chunk.size());
     if (got < 0)
         return -1;
     enc->mark = markOf(QByteArrayView(chunk.constData(), got), &enc->markLength);
@@ -205,7 +235,7 @@ int scanEncoding(int fd, QByteArray& chunk, qint64 maxBytes, TEncoding* enc,
         }
         const qsizetype keep = got - from - ok; // a sequence cut off at the chunk's end
         std::memmove(chunk.data(), chunk.constData() + from + ok, size_t(keep));
-        const qsizetype more = readSome(fd, chunk.data() + keep, chunk.size() - keep);
+        const qsizetype more = readSome(file, chunk.data() + keep, chunk.size() - keep);
         if (more < 0)
             return -1;
         if (more == 0) {
@@ -386,14 +416,7 @@ QByteArrayView trimmed(QByteArrayView s)
 
 bool isPlausible(QByteArrayView cell)
 {
-    // Cells of table size are decoded on the stack; a UTF-8 byte makes at most one UTF-16 unit.
-    QChar wide[128];
-    if (cell.size() <= qsizetype(std::size(wide))) {
-        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-        const QChar* end = utf8.appendToBuffer(wide, cell);
-        return IsPlausibleMobile(QStringView(wide, end - wide));
-    }
-    return IsPlausibleMobile(QString::fromUtf8(cell));
+    return IsPlausibleMobile(cell);
 }
 
 // True when a cell reads as a number of some kind (digits, perhaps with + - ( ) . and
@@ -835,14 +858,9 @@ TImportOutcome TPhoneImport::run(const QString& fileName, const Sink& sink)
 
     qint64 size = 0;
     QString why;
-    const int fd = openRegular(fileName, &size, &why);
-    if (fd < 0)
+    QFile file;
+    if (!openRegular(file, fileName, &size, &why))
         return fail(TImportOutcome::CannotOpen, QStringLiteral("无法打开文件 \"%1\"：%2").arg(fileName, why));
-    struct Closer
-    {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
 
     const TImportFormat format = ImportFormatOf(fileName);
     if (format == TImportFormat::LegacyXls)
@@ -858,15 +876,15 @@ TImportOutcome TPhoneImport::run(const QString& fileName, const Sink& sink)
                         .arg(fileName, megabytes(size), megabytes(maxBytes)));
     switch (format) {
     case TImportFormat::Csv:
-        return importCsv(fd, size, sink);
+        return importCsv(file, size, sink);
     case TImportFormat::Xlsx:
-        return importXlsx(fd, sink);
+        return importXlsx(file, sink);
     default:
-        return importText(fd, sink);
+        return importText(file, sink);
     }
 }
 
-TImportOutcome TPhoneImport::importText(int fd, const Sink& sink)
+TImportOutcome TPhoneImport::importText(QFile& file, const Sink& sink)
 {
     const TImportOutcome readFailed = TImportOutcome::ReadFailed;
     const QString readError = QStringLiteral("读取文件 \"%1\" 失败：%2");
@@ -880,15 +898,15 @@ TImportOutcome TPhoneImport::importText(int fd, const Sink& sink)
     // First pass: the byte-order mark, and whether the rest is valid UTF-8.
     // Nothing is kept but a chunk, so the list is the only thing that grows.
     TEncoding enc;
-    if (const int r = scanEncoding(fd, chunk, maxBytes, &enc, [this] { tick(); }); r != 0)
-        return r < 0 ? fail(readFailed, readError.arg(fileName_, qt_error_string(errno))) : tooLarge();
+    if (const int r = scanEncoding(file, chunk, maxBytes, &enc, [this] { tick(); }); r != 0)
+        return r < 0 ? fail(readFailed, readError.arg(fileName_, file.errorString())) : tooLarge();
     const TMark mark = enc.mark;
     const qsizetype markLength = enc.markLength;
     const bool utf8 = enc.utf8;
 
     // Second pass: the lines.
-    if (::lseek(fd, markLength, SEEK_SET) < 0)
-        return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
+    if (!file.seek(markLength))
+        return fail(readFailed, readError.arg(fileName_, file.errorString()));
     bool stopped = false;
     auto emitLine = [&](QByteArrayView line) {
         tick();
@@ -916,9 +934,9 @@ TImportOutcome TPhoneImport::importText(int fd, const Sink& sink)
         return emitLine(line8);
     };
     while (true) {
-        const qsizetype n = readSome(fd, chunk.data(), chunk.size());
+        const qsizetype n = readSome(file, chunk.data(), chunk.size());
         if (n < 0)
-            return fail(readFailed, readError.arg(fileName_, qt_error_string(errno)));
+            return fail(readFailed, readError.arg(fileName_, file.errorString()));
         if (n == 0)
             break;
         total += n;
@@ -940,7 +958,7 @@ TImportOutcome TPhoneImport::importText(int fd, const Sink& sink)
     return TImportOutcome::Done;
 }
 
-TImportOutcome TPhoneImport::importCsv(int fd, qint64 size, const Sink& sink)
+TImportOutcome TPhoneImport::importCsv(QFile& file, qint64 size, const Sink& sink)
 {
     const QString readError = QStringLiteral("读取文件 \"%1\" 失败：%2");
     auto tooLarge = [&] {
@@ -952,18 +970,18 @@ TImportOutcome TPhoneImport::importCsv(int fd, qint64 size, const Sink& sink)
     // It is read (or decoded) straight from the file, so the raw bytes are not held beside it.
     QByteArray chunk(ChunkBytes, Qt::Uninitialized);
     TEncoding enc;
-    if (const int r = scanEncoding(fd, chunk, maxBytes, &enc, [this] { tick(); }); r != 0)
-        return r < 0 ? fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)))
+    if (const int r = scanEncoding(file, chunk, maxBytes, &enc, [this] { tick(); }); r != 0)
+        return r < 0 ? fail(TImportOutcome::ReadFailed, readError.arg(fileName_, file.errorString()))
                      : tooLarge();
-    if (::lseek(fd, enc.markLength, SEEK_SET) < 0)
-        return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)));
+    if (!file.seek(enc.markLength))
+        return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, file.errorString()));
     QByteArray text;
     if (enc.utf8) {
         chunk = QByteArray();
         text.resize(qsizetype(std::min(size, maxBytes)) - enc.markLength + 1);
-        const qsizetype got = readSome(fd, text.data(), text.size());
+        const qsizetype got = readSome(file, text.data(), text.size());
         if (got < 0)
-            return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)));
+            return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, file.errorString()));
         if (got == text.size()) // grew since it was looked at
             return tooLarge();
         text.truncate(got);
@@ -974,9 +992,9 @@ TImportOutcome TPhoneImport::importCsv(int fd, qint64 size, const Sink& sink)
         text.reserve(qsizetype(std::min(size, maxBytes)) * 3 / 2 + 16); // the most UTF-8 can take
         qint64 total = enc.markLength;
         while (true) {
-            const qsizetype n = readSome(fd, chunk.data(), chunk.size());
+            const qsizetype n = readSome(file, chunk.data(), chunk.size());
             if (n < 0)
-                return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, qt_error_string(errno)));
+                return fail(TImportOutcome::ReadFailed, readError.arg(fileName_, file.errorString()));
             if (n == 0)
                 break;
             if ((total += n) > maxBytes)
@@ -1038,7 +1056,7 @@ TImportOutcome TPhoneImport::importCsv(int fd, qint64 size, const Sink& sink)
     return TImportOutcome::Done;
 }
 
-TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
+TImportOutcome TPhoneImport::importXlsx(QFile& file, const Sink& sink)
 {
     auto damaged = [&](const QString& detail) {
         return fail(TImportOutcome::BadWorkbook,
@@ -1055,19 +1073,17 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
 
     // A password-protected workbook is not a ZIP archive but an OLE compound file.
     char head[8] = {};
-    if (readSome(fd, head, 8) == 8 && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0)
+    if (readSome(file, head, 8) == 8 && std::memcmp(head, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8) == 0)
         return fail(
             TImportOutcome::Encrypted,
             QStringLiteral("工作簿 \"%1\" 设有打开密码（已加密），或是改了名的旧版 *.xls 文件，无法读取。\n"
                            "请在 Excel 中取消密码并另存为 Excel 工作簿（*.xlsx）或 CSV 文件后再导入。\n"
                            "未添加任何号码。")
                 .arg(fileName_));
-    ::lseek(fd, 0, SEEK_SET);
-
-    QFile device;
-    if (!device.open(fd, QIODevice::ReadOnly, QFileDevice::DontCloseHandle))
-        return damaged(device.errorString());
-    QuaZip zip(&device);
+    if (!file.seek(0))
+        return damaged(file.errorString());
+    QuaZip zip(&file);
+    zip.setAutoClose(false);
     if (!zip.open(QuaZip::mdUnzip))
         return damaged(QStringLiteral("不是 ZIP 压缩格式"));
     auto failed = [&](const TXmlPart& part) {
@@ -1121,7 +1137,7 @@ TImportOutcome TPhoneImport::importXlsx(int fd, const Sink& sink)
     TSharedStrings strings;
     std::atomic<bool> stop{false};
     TXmlPart stringsResult;
-    QFile second(QStringLiteral("/proc/self/fd/%1").arg(fd)); // a handle of its own, with its own offset
+    QFile second(fileName_); // a handle of its own, with its own offset
     std::unique_ptr<QThread> worker;
     if (second.open(QIODevice::ReadOnly)) {
         worker.reset(QThread::create([&] {

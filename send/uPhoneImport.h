@@ -9,6 +9,8 @@
 #include <QStringView>
 #include <functional>
 
+class QFile;
+
 // What the import makes of a file, by its name's suffix (case-insensitive).
 enum class TImportFormat { Text, Csv, Xlsx, LegacyXls };
 TImportFormat ImportFormatOf(const QString& fileName);
@@ -70,9 +72,9 @@ public:
 
 private:
     TImportOutcome fail(TImportOutcome outcome, const QString& message);
-    TImportOutcome importText(int fd, const Sink& sink);
-    TImportOutcome importCsv(int fd, qint64 size, const Sink& sink);
-    TImportOutcome importXlsx(int fd, const Sink& sink);
+    TImportOutcome importText(QFile& file, const Sink& sink);
+    TImportOutcome importCsv(QFile& file, qint64 size, const Sink& sink);
+    TImportOutcome importXlsx(QFile& file, const Sink& sink);
     void tick();
 
     QString fileName_;
