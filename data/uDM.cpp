@@ -745,15 +745,25 @@ TDM::TTry TDM::confirmSubmitted(int id)
 {
     // The batch's number is its key. A locking read waits until the server
     // has finished with the first connection's transaction, committed or not.
+    // Behind a proxy the new connection may reach another node of a cluster:
+    // there the read first waits until that node has applied what the cluster
+    // committed before it (a server without a cluster ignores the setting,
+    // one that lacks it refuses it, and the read goes on either way).
     QSqlQuery q(conn());
     QSqlError err;
-    if (Exec(q, QStringLiteral("select submitid from submit where submitid=:submitid lock in share mode"),
-             {{QStringLiteral("submitid"), id}}, &err)) {
-        if (q.next())
-            return TTry::Done;
-        if (!q.lastError().isValid())
-            return TTry::Failed; // not stored, nothing charged
-    }
+    const bool causal = TryExecuteSql(QStringLiteral("set session wsrep_sync_wait=1"));
+    const bool read =
+        Exec(q, QStringLiteral("select submitid from submit where submitid=:submitid lock in share mode"),
+             {{QStringLiteral("submitid"), id}}, &err);
+    const bool found = read && q.next();
+    const bool readWhole = read && !q.lastError().isValid();
+    q.finish();
+    if (causal)
+        TryExecuteSql(QStringLiteral("set session wsrep_sync_wait=default"));
+    if (found)
+        return TTry::Done;
+    if (readWhole)
+        return TTry::Failed; // not stored, nothing charged
     submitRefusal_ = QStringLiteral("提交时与数据库的连接中断，无法确认本批短信（流水号 %1）是否已经保存。"
                                     "请先在“发送记录”中查看，确认没有这一批后再重新发送，以免重复扣费。")
                          .arg(id);
