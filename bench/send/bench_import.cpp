@@ -51,23 +51,11 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-struct Page
-{
-    TSendFrm page;
-    Page()
-    {
-        page.resize(1000, 700);
-        page.show();
-        page.InitPage();
-        (void)QTest::qWaitForWindowExposed(&page);
-    }
-};
-
 // Imports the file through the page and prints time and memory.
 void importThrough(FakeUi& ui, const QString& file, const char* what, double goalMs, double goalFactor)
 {
     const qint64 size = QFileInfo(file).size();
-    Page p;
+    TBenchPage p;
     QApplication::processEvents();
     const long rss0 = procStatusKb("VmRSS");
     resetPeak();

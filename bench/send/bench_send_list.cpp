@@ -31,17 +31,6 @@ std::function<bool(QStringList*&)> accepting(const QStringList& lines)
     };
 }
 
-struct Page
-{
-    TSendFrm page;
-    Page()
-    {
-        page.resize(1000, 700);
-        page.show();
-        page.InitPage();
-        (void)QTest::qWaitForWindowExposed(&page);
-    }
-};
 } // namespace
 
 int main(int argc, char** argv)
@@ -66,7 +55,7 @@ int main(int argc, char** argv)
     }
 
     {
-        Page p;
+        TBenchPage p;
         QApplication::processEvents();
         const long rss0 = procStatusKb("VmRSS");
         ui.files << file;
@@ -93,7 +82,7 @@ int main(int argc, char** argv)
     }
 
     {
-        Page p;
+        TBenchPage p;
         p.page.inputPhones = accepting(numbers(13800000000LL, 100000));
         QElapsedTimer t;
         t.start();
@@ -107,7 +96,7 @@ int main(int argc, char** argv)
 
     // Delete 100,000 selected of 1,000,000, half of them entered by hand.
     for (int variant = 0; variant < 3; ++variant) {
-        Page p;
+        TBenchPage p;
         p.page.inputPhones = accepting(numbers(13800000000LL, 500000));
         p.page.BtnInput->click();
         {

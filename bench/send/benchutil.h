@@ -1,8 +1,11 @@
 #pragma once
 // Small helpers of the send benchmarks.
 
+#include "send/frmSend.h"
+
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTest>
 #include <cstdio>
 
 // A figure of /proc/self/status in kB ("VmRSS", "VmHWM").
@@ -28,3 +31,16 @@ inline double msSince(const QElapsedTimer& t)
 {
     return double(t.nsecsElapsed()) / 1e6;
 }
+
+// A send page shown at a common size, set up as the main window sets it up.
+struct TBenchPage
+{
+    TSendFrm page;
+    TBenchPage()
+    {
+        page.resize(1000, 700);
+        page.show();
+        page.InitPage();
+        (void)QTest::qWaitForWindowExposed(&page);
+    }
+};

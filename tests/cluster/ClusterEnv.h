@@ -7,6 +7,8 @@
 //   SMS_CLUSTER_NODES  the nodes' own ports, comma-separated
 //   SMS_CLUSTER_DIR    the cluster's folder (for killing and restarting a node)
 
+#include "tests/support/TestServer.h"
+
 #include <QDateTime>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -41,15 +43,7 @@ public:
     // the node has applied what the cluster committed before them.
     QSqlDatabase open(const QString& name, int port, QString* err = nullptr) const
     {
-        QSqlDatabase db = QSqlDatabase::contains(name)
-                              ? QSqlDatabase::database(name, false)
-                              : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-        db.close();
-        db.setHostName(host());
-        db.setPort(port);
-        db.setUserName(QStringLiteral("root"));
-        db.setPassword(QStringLiteral("604918"));
-        db.setDatabaseName(QStringLiteral("sms"));
+        QSqlDatabase db = TestServer::connectionTo(name, host(), port);
         if (!db.open()) {
             if (err)
                 *err = db.lastError().text();

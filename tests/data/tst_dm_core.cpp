@@ -322,12 +322,7 @@ private slots:
             workers << QThread::create([&, t] {
                 const QString name = QStringLiteral("seqtest%1").arg(t);
                 {
-                    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-                    db.setHostName(server.host());
-                    db.setPort(server.port());
-                    db.setUserName(QStringLiteral("root"));
-                    db.setPassword(QStringLiteral("604918"));
-                    db.setDatabaseName(QStringLiteral("sms"));
+                    QSqlDatabase db = TestServer::connectionTo(name, server.host(), server.port());
                     if (db.open()) {
                         QSqlQuery q(db);
                         for (int i = 0; i < calls; ++i)

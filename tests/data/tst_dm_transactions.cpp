@@ -36,12 +36,7 @@ std::thread otherClient(int port, std::function<void(QSqlDatabase&)> work)
         static std::atomic<int> counter{0};
         const QString name = QStringLiteral("other%1").arg(counter++);
         {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-            db.setHostName(QStringLiteral("127.0.0.1"));
-            db.setPort(port);
-            db.setUserName(QStringLiteral("root"));
-            db.setPassword(QStringLiteral("604918"));
-            db.setDatabaseName(QStringLiteral("sms"));
+            QSqlDatabase db = TestServer::connectionTo(name, QStringLiteral("127.0.0.1"), port);
             if (db.open())
                 work(db);
             db.close();
@@ -451,24 +446,16 @@ private slots:
         const qint64 cid = q.value(0).toLongLong();
         q.finish();
         // Kill the connection while the insert waits for a lock on submit.
-        QSqlDatabase locker = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("locker"));
+        QSqlDatabase locker =
+            TestServer::connectionTo(QStringLiteral("locker"), server.host(), server.port());
         {
-            locker.setHostName(server.host());
-            locker.setPort(server.port());
-            locker.setUserName(QStringLiteral("root"));
-            locker.setPassword(QStringLiteral("604918"));
-            locker.setDatabaseName(QStringLiteral("sms"));
             QVERIFY(locker.open());
             QSqlQuery l(locker);
             QVERIFY(l.exec(QStringLiteral("lock tables submit write")));
             std::thread killer([&] {
                 QThread::msleep(500);
                 QSqlDatabase k =
-                    QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), QStringLiteral("killer"));
-                k.setHostName(server.host());
-                k.setPort(server.port());
-                k.setUserName(QStringLiteral("root"));
-                k.setPassword(QStringLiteral("604918"));
+                    TestServer::connectionTo(QStringLiteral("killer"), server.host(), server.port());
                 if (k.open())
                     QSqlQuery(k).exec(QStringLiteral("kill %1").arg(cid));
                 k.close();

@@ -1,6 +1,7 @@
 // Reading numbers from files: encodings of text files, CSV tables, Excel
 // workbooks, and the files an import must refuse.
 #include "send/uPhoneImport.h"
+#include "tests/support/TextList.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,13 +17,6 @@
 #include <unistd.h>
 
 namespace {
-QStringList S(std::initializer_list<const char*> items)
-{
-    QStringList out;
-    for (const char* s : items)
-        out << QString::fromUtf8(s);
-    return out;
-}
 
 QByteArray utf16(const QString& s, bool bigEndian)
 {

@@ -6,6 +6,7 @@
 #include "send/uPhoneImport.h"
 #include "send/uPhoneList.h"
 #include "tests/support/FakeUi.h"
+#include "tests/support/TextList.h"
 
 #include <QApplication>
 #include <QFile>
@@ -24,13 +25,6 @@
 #include <unistd.h>
 
 namespace {
-QStringList S(std::initializer_list<const char*> items)
-{
-    QStringList out;
-    for (const char* s : items)
-        out << QString::fromUtf8(s);
-    return out;
-}
 
 // A dialog stand-in that accepts the given lines.
 std::function<bool(QStringList*&)> accepting(const QStringList& lines)

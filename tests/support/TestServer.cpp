@@ -71,20 +71,26 @@ bool TestServer::start()
         if (attempt == 3)
             return false;
     }
-    QSqlDatabase db = QSqlDatabase::contains(adminName_)
-                          ? QSqlDatabase::database(adminName_, false)
-                          : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), adminName_);
-    db.close();
-    db.setHostName(host());
-    db.setPort(port_);
-    db.setUserName(QStringLiteral("root"));
-    db.setPassword(QStringLiteral("604918"));
-    db.setDatabaseName(QStringLiteral("sms"));
+    QSqlDatabase db = connectionTo(adminName_, host(), port_);
     if (!db.open()) {
         error_ = db.lastError().text();
         return false;
     }
     return true;
+}
+
+QSqlDatabase TestServer::connectionTo(const QString& name, const QString& host, int port)
+{
+    QSqlDatabase db = QSqlDatabase::contains(name)
+                          ? QSqlDatabase::database(name, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+    db.close();
+    db.setHostName(host);
+    db.setPort(port);
+    db.setUserName(QStringLiteral("root"));
+    db.setPassword(QStringLiteral("604918"));
+    db.setDatabaseName(QStringLiteral("sms"));
+    return db;
 }
 
 bool TestServer::launch()

@@ -31,6 +31,9 @@ public:
 
     // An administrative connection of the test's own (database sms).
     QSqlDatabase admin();
+    // A connection to the server at host:port as the project's account, on
+    // database sms, under name (added, or reused and closed); not yet opened.
+    static QSqlDatabase connectionTo(const QString& name, const QString& host, int port);
     // Runs statements on the admin connection; failures are reported with the server's text.
     bool exec(const QString& sql, QString* err = nullptr);
     bool exec(const QString& sql, const QVariantList& values, QString* err = nullptr);
