@@ -1,18 +1,20 @@
 #pragma once
-// Reading numbers from a file for the send page's list: text files (one number
-// a line), CSV files and Excel workbooks (.xlsx). No widgets here: the page
-// gives a sink for the lines and a hook that pumps window messages.
+// Reading numbers for the send page's list, from a file or from the
+// clipboard: text files (one number a line), CSV and TSV tables, Excel
+// workbooks (.xlsx, .xlsm, .xls) and OpenDocument spreadsheets (.ods). No
+// widgets here: the page gives a sink for the lines and a hook that pumps
+// window messages. A file is read as what its bytes are, whatever its name
+// says; the readers of the formats are in send/import/.
 
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
-#include <QStringView>
 #include <functional>
 
-class QFile;
-
-// What the import makes of a file, by its name's suffix (case-insensitive).
-enum class TImportFormat { Text, Csv, Xlsx, LegacyXls };
+// What a file's name (its suffix, case-insensitive) says it is. Its content
+// decides for workbooks and for what holds no text; for text it is the name:
+// a .csv or .tsv is a table, anything else one number a line.
+enum class TImportFormat { Text, Csv, Tsv, Xlsx, Xls, Ods };
 TImportFormat ImportFormatOf(const QString& fileName);
 
 // The file-open dialog's filter, in the program's own "description|pattern|..." form.
@@ -25,9 +27,9 @@ enum class TImportOutcome {
     ReadFailed,     // an error while reading
     TooLarge,       // larger than an import may be; nothing was read
     NoNumberColumn, // a table without a column of mobile numbers
-    BadWorkbook,    // not a readable .xlsx: damaged, or not a workbook at all
+    BadWorkbook,    // not a readable workbook: damaged, or not a workbook at all
     Encrypted,      // a password-protected workbook
-    LegacyFormat,   // an .xls workbook
+    NotAList,       // a file of a kind that holds no list (a PDF, a picture, a document)
     Stopped,        // the sink asked to stop
 };
 
@@ -43,7 +45,7 @@ class TPhoneImport
 {
 public:
     // Receives every line to add, in order, in UTF-8 without a line end: the
-    // lines of a text file that are not blank, the non-empty cells of a table's
+    // lines of a text that are not blank, the non-empty cells of a table's
     // number column. Return false to stop the import (outcome Stopped).
     using Sink = std::function<bool(QByteArrayView line)>;
 
@@ -64,6 +66,10 @@ public:
     // lines, so on a failure the caller drops what it received.
     TImportOutcome run(const QString& fileName, const Sink& sink);
 
+    // Reads text from the clipboard: cells copied from a spreadsheet (tabs
+    // between them) as a table, anything else one number a line.
+    TImportOutcome runPasted(const QString& text, const Sink& sink);
+
     // After run: the message for the user when the outcome is not Done (Chinese).
     QString message() const { return message_; }
     // Table imports: the column taken (0 = first) and whether a header row was skipped.
@@ -71,15 +77,7 @@ public:
     bool headerSkipped() const { return headerSkipped_; }
 
 private:
-    TImportOutcome fail(TImportOutcome outcome, const QString& message);
-    TImportOutcome importText(QFile& file, const Sink& sink);
-    TImportOutcome importCsv(QFile& file, qint64 size, const Sink& sink);
-    TImportOutcome importXlsx(QFile& file, const Sink& sink);
-    void tick();
-
-    QString fileName_;
     QString message_;
     int column_ = -1;
     bool headerSkipped_ = false;
-    unsigned ticks_ = 0;
 };

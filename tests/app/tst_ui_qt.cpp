@@ -301,8 +301,9 @@ private slots:
         QVERIFY(seen.widgetDialog);
         QCOMPARE(seen.labels.value(1), QStringLiteral("文件名称(&N)："));
         QCOMPARE(seen.filters,
-                 (QStringList{QStringLiteral("txt(*.txt)"), QStringLiteral("CSV 文件(*.csv)"),
-                              QStringLiteral("Excel 工作簿(*.xlsx)"), QStringLiteral("所有文件(*)")}));
+                 (QStringList{QStringLiteral("txt(*.txt)"), QStringLiteral("CSV 文件(*.csv *.tsv)"),
+                              QStringLiteral("Excel 工作簿(*.xlsx *.xlsm *.xls)"),
+                              QStringLiteral("OpenDocument 表格(*.ods)"), QStringLiteral("所有文件(*)")}));
         QCOMPARE(page.PhoneModel()->count(), 2);
     }
 };

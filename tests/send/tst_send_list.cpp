@@ -157,9 +157,10 @@ private slots:
         QCOMPARE(listed(), S({"138"}));
         QCOMPARE(Para.Phones, S({"138"}));
         QCOMPARE(ui->count(), 0);
-        // Text files first, as ever, then CSV files, Excel workbooks and all files.
-        QCOMPARE(ui->filters, QStringList{QStringLiteral("txt(*.txt)|*.txt|CSV 文件(*.csv)|*.csv|"
-                                                         "Excel 工作簿(*.xlsx)|*.xlsx|所有文件(*)|*")});
+        // Text files first, as ever, then tables, workbooks and all files.
+        QCOMPARE(ui->filters, QStringList{QStringLiteral("txt(*.txt)|*.txt|CSV 文件(*.csv *.tsv)|*.csv *.tsv|"
+                                                         "Excel 工作簿(*.xlsx *.xlsm *.xls)|*.xlsx *.xlsm *.xls|"
+                                                         "OpenDocument 表格(*.ods)|*.ods|所有文件(*)|*")});
         verifyIdle();
     }
 
@@ -306,8 +307,8 @@ private slots:
         QTest::newRow("password-protected workbook")
             << "secret.xlsx" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") + QByteArray(600, '\0')
             << "密码";
-        QTest::newRow("legacy workbook")
-            << "old.xls" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") << "*.xlsx";
+        QTest::newRow("damaged legacy workbook")
+            << "old.xls" << QByteArray("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1") << "损坏";
     }
     void spreadsheetRefused()
     {
