@@ -10,11 +10,14 @@
 #include "send/uPhoneImport.h"
 #include "send/uPhoneList.h"
 
+#include <QClipboard>
 #include <QDateEdit>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QGuiApplication>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -181,12 +184,13 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
 
     BtnInput = button(QStringLiteral("手工录入"), this, "BtnInput");
     BtnLoadPhone = button(QStringLiteral("文件导入"), this, "BtnLoadPhone");
+    btnPasteImport = button(QStringLiteral("粘贴导入"), this, "btnPasteImport");
     BtnInsetPhone = button(QStringLiteral("插入测试号"), this, "BtnInsetPhone");
     BtnDelete = button(QStringLiteral("删除选中号"), this, "BtnDelete");
     btnClear = button(QStringLiteral("清空列表"), this, "btnClear");
     BtnCheckPhone = button(QStringLiteral("号码检查"), this, "BtnCheckPhone");
     auto* buttons = new QVBoxLayout;
-    for (QPushButton* b : {BtnInput, BtnLoadPhone, BtnInsetPhone, BtnDelete, btnClear, BtnCheckPhone})
+    for (QPushButton* b : {BtnInput, BtnLoadPhone, btnPasteImport, BtnInsetPhone, BtnDelete, btnClear, BtnCheckPhone})
         buttons->addWidget(b);
     buttons->addStretch();
     auto* listRow = new QHBoxLayout;
@@ -204,6 +208,7 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     connect(btnBookingSend, &QPushButton::clicked, this, &TSendFrm::btnBookingSendClick);
     connect(BtnInput, &QPushButton::clicked, this, &TSendFrm::BtnInputClick);
     connect(BtnLoadPhone, &QPushButton::clicked, this, &TSendFrm::BtnLoadPhoneClick);
+    connect(btnPasteImport, &QPushButton::clicked, this, &TSendFrm::btnPasteImportClick);
     connect(BtnInsetPhone, &QPushButton::clicked, this, &TSendFrm::BtnInsetPhoneClick);
     connect(BtnDelete, &QPushButton::clicked, this, &TSendFrm::BtnDeleteClick);
     connect(btnClear, &QPushButton::clicked, this, &TSendFrm::btnClearClick);
@@ -246,6 +251,12 @@ bool TSendFrm::eventFilter(QObject* watched, QEvent* event)
     // The list box also changes width when the layout alone moves it.
     if (watched == lstPhone && event->type() == QEvent::Resize)
         ArrangeColumns();
+    // Paste on the list adds the clipboard's lines, as the paste button does.
+    if (watched == lstPhone && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
+        btnPasteImportClick();
+        return true;
+    }
     return TWorkPage::eventFilter(watched, event);
 }
 
@@ -383,6 +394,29 @@ void TSendFrm::BtnLoadPhoneClick()
     const QString name = AskOpenFileName(PhoneImportFilter());
     if (name.isEmpty())
         return;
+    // Room for a text file's lines; space not used is never touched.
+    if (const qint64 size = QFileInfo(name).size(); size > 0 && size <= MaxImportBytes)
+        phones_->reserve(size / 8, size);
+    importLines(cursor, name, [&](TPhoneImport& reader, const TPhoneImport::Sink& sink) { return reader.run(name, sink); });
+}
+
+void TSendFrm::btnPasteImportClick()
+{
+    if (busy_)
+        return;
+    TBusyGuard guard(busy_);
+    TBusyCursor cursor;
+    const QString text = QGuiApplication::clipboard()->text();
+    if (text.isEmpty())
+        return;
+    importLines(cursor, QString(), [&](TPhoneImport& reader, const TPhoneImport::Sink& sink) {
+        return reader.runPasted(text, sink);
+    });
+}
+
+void TSendFrm::importLines(TBusyCursor& cursor, const QString& name,
+                           const std::function<TImportOutcome(TPhoneImport&, const TPhoneImport::Sink&)>& run)
+{
     QElapsedTimer sincePump;
     sincePump.start();
     ShowPhoneInfo(true, QStringLiteral("正在导入数据，请稍后....."));
@@ -394,9 +428,6 @@ void TSendFrm::BtnLoadPhoneClick()
     const qsizetype start = phones_->staged();
     const qsizetype room = std::numeric_limits<int>::max() - 1 - start; // the list's rows are counted in int
     TPhoneImport reader;
-    // Room for a text file's lines; space not used is never touched.
-    if (const qint64 size = QFileInfo(name).size(); size > 0 && size <= reader.maxBytes)
-        phones_->reserve(size / 8, size);
     reader.progress = [&] {
         if (sincePump.elapsed() >= PumpIntervalMs) {
             phones_->announce();
@@ -406,7 +437,7 @@ void TSendFrm::BtnLoadPhoneClick()
         }
     };
     bool full = false;
-    const TImportOutcome outcome = reader.run(name, [&](QByteArrayView line) {
+    const TImportOutcome outcome = run(reader, [&](QByteArrayView line) {
         if (phones_->staged() - start >= room) {
             full = true;
             return false;
@@ -422,9 +453,8 @@ void TSendFrm::BtnLoadPhoneClick()
         ShowPhoneInfo(false, QString());
         cursor.release();
         if (full)
-            ReportError(QStringLiteral(
-                            "文件 \"%1\" 的号码太多，号码列表放不下；请分成几个文件发送。\n未添加任何号码。")
-                            .arg(name));
+            ReportError((name.isEmpty() ? QStringLiteral("剪贴板中的号码") : QStringLiteral("文件 \"%1\" 的号码").arg(name)) +
+                        QStringLiteral("太多，号码列表放不下；请分成几次发送。\n未添加任何号码。"));
         else if (!reader.message().isEmpty())
             ReportError(reader.message());
         return;

@@ -2,6 +2,7 @@
 // The send page: message text, booking strip, and the list of receiving numbers.
 
 #include "app/uWorkPage.h"
+#include "send/uPhoneImport.h"
 
 #include <QStringList>
 #include <functional>
@@ -14,6 +15,7 @@ class QPushButton;
 class QTimeEdit;
 class QTimer;
 class QWidget;
+class TBusyCursor;
 class TPhoneListModel;
 class TPhoneListView;
 
@@ -34,6 +36,8 @@ public:
     void RemoveFromPending(const QString& kind, const QString& number);
     void BtnInputClick();
     void BtnLoadPhoneClick();
+    // Adds the clipboard's lines as an import adds a file's lines (also Ctrl+V on the list).
+    void btnPasteImportClick();
     void BtnInsetPhoneClick();
     void BtnDeleteClick();
     void btnClearClick();
@@ -77,6 +81,7 @@ public:
     TPhoneListView* lstPhone = nullptr;
     QPushButton* BtnInput = nullptr;
     QPushButton* BtnLoadPhone = nullptr;
+    QPushButton* btnPasteImport = nullptr;
     QPushButton* BtnInsetPhone = nullptr;
     QPushButton* BtnDelete = nullptr;
     QPushButton* btnClear = nullptr;
@@ -92,6 +97,10 @@ private:
     void addLines(const QStringList& lines);
     void handEntry(const std::function<bool(QStringList*&)>& dialog, const QString& info,
                    const QString& kind);
+    // Runs an import into the list: the lines are shown as they come, and an
+    // import that fails takes back every line it added. name: the file, for messages.
+    void importLines(TBusyCursor& cursor, const QString& name,
+                     const std::function<TImportOutcome(TPhoneImport&, const TPhoneImport::Sink&)>& run);
     void beginBulkAdd(const QString& info);
     void endBulkAdd();
     // Removes the lines of the ranges (sorted, disjoint, inclusive; rows lines

@@ -9,9 +9,11 @@
 #include "tests/support/TextList.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QLabel>
 #include <QLayout>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
@@ -85,6 +87,16 @@ class TstSendList : public QObject
         QVERIFY(!QApplication::overrideCursor());
         QVERIFY(!page->Busy());
         QCOMPARE(page->lblPhoneCnt->text(), QString::number(page->PhoneModel()->count()));
+    }
+
+    // An import (of a file or of the clipboard) on its way: busy, the progress text up, the list hidden.
+    void verifyImportRunning()
+    {
+        QVERIFY(page->Busy());
+        QVERIFY(QApplication::overrideCursor());
+        QVERIFY(page->lblphoneInfo->isVisible());
+        QCOMPARE(page->lblphoneInfo->text(), QStringLiteral("正在导入数据，请稍后....."));
+        QVERIFY(!page->lstPhone->isVisible());
     }
 
 private slots:
@@ -338,11 +350,7 @@ private slots:
         bool seen = false;
         QTimer::singleShot(0, page.get(), [&] {
             seen = true;
-            QVERIFY(page->Busy());
-            QVERIFY(QApplication::overrideCursor());
-            QVERIFY(page->lblphoneInfo->isVisible());
-            QCOMPARE(page->lblphoneInfo->text(), QStringLiteral("正在导入数据，请稍后....."));
-            QVERIFY(!page->lstPhone->isVisible());
+            verifyImportRunning();
             page->btnClear->click();
             page->BtnDelete->click();
             page->BtnInput->click();
@@ -355,6 +363,112 @@ private slots:
         QCOMPARE(Para.Phones, S({"100"}));
         QCOMPARE(page->PhoneModel()->line(5000), QStringLiteral("13900004999"));
         verifyIdle();
+    }
+
+    // "粘贴导入" and Ctrl+V on the list add the clipboard's lines as an import
+    // adds a file's lines: to the list only, blank lines left out.
+    void pasteAddsLines_data()
+    {
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("the button") << false;
+        QTest::newRow("Ctrl+V on the list") << true;
+    }
+    void pasteAddsLines()
+    {
+        QFETCH(bool, byKey);
+        handEnter(S({"100"}));
+        QGuiApplication::clipboard()->setText(QStringLiteral("13900000001\r\n\r\n 13900000002 \n张三"));
+        if (byKey) {
+            page->lstPhone->setFocus();
+            QTest::keyClick(page->lstPhone, Qt::Key_V, Qt::ControlModifier);
+        } else {
+            page->btnPasteImport->click();
+        }
+        verifyIdle();
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(listed(), S({"100", "13900000001", " 13900000002 ", "张三"}));
+        QCOMPARE(Para.Phones, S({"100"}));
+        QVERIFY(Para.TestPhones.isEmpty());
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("4"));
+    }
+
+    // The button stands beside "文件导入", below it in the button column.
+    void pasteButtonBesideImport()
+    {
+        QCOMPARE(page->btnPasteImport->objectName(), QStringLiteral("btnPasteImport"));
+        QCOMPARE(page->btnPasteImport->text(), QStringLiteral("粘贴导入"));
+        QCOMPARE(page->btnPasteImport->parentWidget(), page->BtnLoadPhone->parentWidget());
+        QCOMPARE(page->btnPasteImport->x(), page->BtnLoadPhone->x());
+        QVERIFY(page->btnPasteImport->y() > page->BtnLoadPhone->y());
+        QVERIFY(page->btnPasteImport->y() < page->BtnInsetPhone->y());
+    }
+
+    // Cells copied from a spreadsheet: their number column, as a .tsv gives it.
+    void pasteCopiedCells()
+    {
+        QGuiApplication::clipboard()->setText(
+            QStringLiteral("姓名\t手机号码\t城市\n张三\t13900000001\t北京\n李四\t13900000002\t上海\n"));
+        page->btnPasteImport->click();
+        verifyIdle();
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(listed(), S({"13900000001", "13900000002"}));
+    }
+
+    // Ctrl+V elsewhere on the page pastes where it is pressed, not into the list.
+    void ctrlVInTheEditorIsTheEditors()
+    {
+        QGuiApplication::clipboard()->setText(QStringLiteral("13900000001"));
+        page->activateWindow();
+        page->EdtMessage->setFocus();
+        QTest::keyClick(page->EdtMessage, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(page->EdtMessage->toPlainText(), QStringLiteral("13900000001"));
+        QVERIFY(listed().isEmpty());
+    }
+
+    // A paste that fails says why and adds nothing; an empty clipboard adds nothing and says nothing.
+    void pasteRefused()
+    {
+        handEnter(S({"100"}));
+        QGuiApplication::clipboard()->setText(QStringLiteral("姓名\t城市\n张三\t北京\n"));
+        page->btnPasteImport->click();
+        verifyIdle();
+        QCOMPARE(ui->count(), 1);
+        QCOMPARE(ui->last().icon, TMsgIcon::Error);
+        QVERIFY(ui->last().topLevelError);
+        QVERIFY2(ui->last().text.contains(QStringLiteral("没有号码列")), qPrintable(ui->last().text));
+        QVERIFY(ui->last().text.contains(QStringLiteral("未添加任何号码")));
+        QCOMPARE(listed(), S({"100"}));
+
+        ui->clear();
+        QGuiApplication::clipboard()->clear();
+        page->btnPasteImport->click();
+        verifyIdle();
+        QCOMPARE(ui->count(), 0);
+        QCOMPARE(listed(), S({"100"}));
+    }
+
+    // While a paste runs the page shows the import's progress text, hides the
+    // list and ignores the list buttons; Ctrl+V on the list then does nothing more.
+    void pasteIsBusy()
+    {
+        handEnter(S({"100"}));
+        QStringList many;
+        for (int i = 0; i < 20000; ++i)
+            many << QString::number(13900000000LL + i);
+        QGuiApplication::clipboard()->setText(many.join(QLatin1Char('\n')));
+        bool seen = false;
+        QTimer::singleShot(0, page.get(), [&] {
+            seen = true;
+            verifyImportRunning();
+            page->btnClear->click();
+            page->btnPasteImport->click();
+            QTest::keyClick(page->lstPhone, Qt::Key_V, Qt::ControlModifier);
+        });
+        page->btnPasteImport->click();
+        QVERIFY(seen);
+        verifyIdle();
+        QCOMPARE(page->PhoneModel()->count(), 20001);
+        QCOMPARE(page->PhoneModel()->line(20000), QStringLiteral("13900019999"));
     }
 
     void deleteDuplicates()
