@@ -4,13 +4,94 @@
 
 #include <QFile>
 #include <QStringDecoder>
+#include <QThread>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <quazip.h>
 #include <quazipfile.h>
 
 namespace {
 
 constexpr qsizetype Piece = 256 * 1024;
+
+// Unpacks a large part on a thread of its own, a few pieces ahead of its
+// reader: inflating and reading the XML, the two halves of a workbook's
+// time, then run side by side. The file is not touched by anyone else until
+// finish() has waited for the thread.
+class TReadAhead
+{
+public:
+    explicit TReadAhead(QuaZipFile& file) : file_(file)
+    {
+        thread_.reset(QThread::create([this] { run(); }));
+        thread_->start();
+    }
+    ~TReadAhead() { finish(); }
+    TReadAhead(const TReadAhead&) = delete;
+    TReadAhead& operator=(const TReadAhead&) = delete;
+
+    // The next piece into out (room for Piece bytes): its size, 0 at the end, -1 on an error.
+    qint64 read(char* out)
+    {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !pieces_.empty() || ended_; });
+        if (pieces_.empty())
+            return failed_ ? -1 : 0;
+        const QByteArray piece = std::move(pieces_.front());
+        pieces_.pop_front();
+        room_.notify_one();
+        lock.unlock();
+        std::memcpy(out, piece.constData(), size_t(piece.size()));
+        return piece.size();
+    }
+    // Stops the thread, should it still be unpacking, and waits for it.
+    void finish()
+    {
+        if (!thread_)
+            return;
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        room_.notify_one();
+        thread_->wait();
+        thread_.reset();
+    }
+
+private:
+    static constexpr size_t Depth = 4;
+
+    void run()
+    {
+        for (;;) {
+            QByteArray piece(Piece, Qt::Uninitialized);
+            const qint64 n = file_.read(piece.data(), Piece);
+            std::unique_lock lock(mutex_);
+            if (n > 0) {
+                piece.truncate(qsizetype(n));
+                room_.wait(lock, [&] { return pieces_.size() < Depth || stop_; });
+            }
+            if (n <= 0 || stop_) {
+                failed_ = n < 0;
+                ended_ = true;
+                ready_.notify_one();
+                return;
+            }
+            pieces_.push_back(std::move(piece));
+            ready_.notify_one();
+        }
+    }
+
+    QuaZipFile& file_;
+    std::unique_ptr<QThread> thread_;
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::deque<QByteArray> pieces_;
+    bool ended_ = false, failed_ = false, stop_ = false;
+};
 
 // One part as it is unpacked, in UTF-8, at most maxBytes.
 class TPartStream
@@ -19,6 +100,14 @@ public:
     TPartStream(QuaZipFile& file, const QString& name, qint64 maxBytes)
         : file_(file), name_(name), maxBytes_(maxBytes)
     {
+        if (file.usize() > 4 * Piece)
+            readAhead_ = std::make_unique<TReadAhead>(file);
+    }
+    // Done with the file: the thread that unpacks ahead, if any, has ended.
+    void finish()
+    {
+        if (readAhead_)
+            readAhead_->finish();
     }
 
     // Appends the next piece to buf; false at the end or on an error.
@@ -31,7 +120,7 @@ public:
         if (into.capacity() < at + Piece)
             into.reserve(2 * (at + Piece));
         into.resize(at + Piece);
-        const qint64 n = file_.read(into.data() + at, Piece);
+        const qint64 n = readAhead_ ? readAhead_->read(into.data() + at) : file_.read(into.data() + at, Piece);
         into.resize(at + std::max<qint64>(n, 0));
         if (n <= 0) {
             done_ = true;
@@ -126,6 +215,7 @@ private:
     QString error_;
     std::unique_ptr<QStringDecoder> decoder_;
     QByteArray raw_;
+    std::unique_ptr<TReadAhead> readAhead_;
 };
 
 // Opens the part for reading; Ok, or why not.
@@ -147,8 +237,9 @@ TPartResult openPart(QuaZip& zip, QuaZipFile& file, const QString& name, qint64 
 }
 
 // After the part was read to its end: its size and check sum.
-TPartResult closePart(QuaZipFile& file, const TPartStream& stream, TPartResult out)
+TPartResult closePart(QuaZipFile& file, TPartStream& stream, TPartResult out)
 {
+    stream.finish();
     if (stream.tooLarge()) {
         out.kind = TPartResult::TooLarge;
     } else if (!stream.error().isEmpty()) {

@@ -452,6 +452,43 @@ private slots:
         QCOMPARE(lines, expected);
     }
 
+    // Parts of a megabyte and more are unpacked ahead of their reading, on a
+    // thread of their own: read to the end, left at an error, or left unread
+    // after the first table.
+    void largeParts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QList<TPart>>("parts");
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<int>("lines");
+        QByteArray rows, cells;
+        for (int i = 0; i < 60000; ++i) {
+            rows += "<row><c><v>" + QByteArray::number(13900000000LL + i) + "</v></c><c t=\"inlineStr\"><is><t>姓名" +
+                    QByteArray::number(i) + "</t></is></c></row>";
+            cells += odsRow({"s:姓名", qPrintable(QStringLiteral("n:%1").arg(13800000000LL + i))});
+        }
+        QTest::newRow("a large sheet") << "large.xlsx" << xlsxBook(sheetOf(rows)) << int(TImportOutcome::Done) << 60000;
+        QTest::newRow("a large sheet broken at its start")
+            << "broken.xlsx" << xlsxBook(sheetOf("<row><c></v></c></row>" + rows)) << int(TImportOutcome::BadWorkbook)
+            << 0;
+        QTest::newRow("a small first table before a large second one")
+            << "second.ods" << odsBook(odsTable(odsRow({"n:13900000001"})) + odsTable(cells)) << int(TImportOutcome::Done)
+            << 1;
+    }
+    void largeParts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QList<TPart>, parts);
+        QFETCH(int, outcome);
+        QFETCH(int, lines);
+        const QString path = zip(name, parts);
+        QStringList got;
+        QCOMPARE(int(run(path, &got)), outcome);
+        QCOMPARE(got.size(), lines);
+        if (lines > 1)
+            QCOMPARE(got.last(), QStringLiteral("13900059999"));
+    }
+
     // XML a workbook must not hold: the import refuses the workbook.
     void badXml_data()
     {
