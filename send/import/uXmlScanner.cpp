@@ -119,6 +119,39 @@ inline qsizetype findByte(const char* p, qsizetype i, qsizetype n, char c)
     return f ? static_cast<const char*>(f) - p : n;
 }
 
+// Where a start tag's '>' is, from i on, in one pass: the first '>' after an
+// even number of double quotes, with no single quote or '<' before it. -1
+// when the tag is not of that plain kind, or the buffer ends first: the
+// careful way then decides.
+inline qsizetype plainTagEnd(const char* p, qsizetype i, qsizetype n)
+{
+    // Whether an odd number of bytes is flagged (flags are the bytes' high bits).
+    auto oddFlags = [](quint64 m) {
+        m ^= m >> 32;
+        m ^= m >> 16;
+        m ^= m >> 8;
+        return (m & 0x80) != 0;
+    };
+    bool inValue = false;
+    for (; i + 8 <= n; i += 8) {
+        const quint64 w = wordAt(p + i);
+        const quint64 gt = zeroBytes(w ^ ('>' * Ones));
+        const quint64 q = zeroBytes(w ^ ('"' * Ones));
+        const quint64 odd = zeroBytes(w ^ ('\'' * Ones)) | zeroBytes(w ^ ('<' * Ones));
+        if (gt) {
+            const int at = std::countr_zero(gt);
+            const quint64 before = (quint64(1) << at) - 1;
+            if (odd & before)
+                return -1;
+            return inValue == oddFlags(q & before) ? i + (at >> 3) : -1;
+        }
+        if (odd)
+            return -1;
+        inValue ^= oddFlags(q);
+    }
+    return -1;
+}
+
 // Where the next quote, '>' or '<' is from i on; n when there is none.
 inline qsizetype findMark(const char* p, qsizetype i, qsizetype n)
 {
@@ -490,23 +523,28 @@ TXmlScanner::Parse TXmlScanner::parseStartTag(qsizetype from, Token* token)
         fail(QStringLiteral("标签格式错误"));
         return Bad;
     }
-    // The tag's end: the next '>' that is not inside a quoted value.
+    // The tag's end: the next '>' that is not inside a quoted value. Most
+    // tags are plain and found in one pass; the others value by value.
     const qsizetype attributesFrom = i;
-    for (;;) {
-        i = findMark(p, i, n);
-        if (i >= n)
-            return NeedMore;
-        const char c = p[i];
-        if (c == '>')
-            break;
-        if (c == '<') {
-            fail(QStringLiteral("标签格式错误"));
-            return Bad;
+    if (const qsizetype end = plainTagEnd(p, i, n); end >= 0) {
+        i = end;
+    } else {
+        for (;;) {
+            i = findMark(p, i, n);
+            if (i >= n)
+                return NeedMore;
+            const char c = p[i];
+            if (c == '>')
+                break;
+            if (c == '<') {
+                fail(QStringLiteral("标签格式错误"));
+                return Bad;
+            }
+            const qsizetype close = findByte(p, i + 1, n, c);
+            if (close >= n)
+                return NeedMore;
+            i = close + 1;
         }
-        const qsizetype close = findByte(p, i + 1, n, c);
-        if (close >= n)
-            return NeedMore;
-        i = close + 1;
     }
     const bool empty = i > attributesFrom && p[i - 1] == '/';
     attributesFrom_ = attributesFrom;
