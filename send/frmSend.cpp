@@ -453,8 +453,11 @@ void TSendFrm::importLines(TBusyCursor& cursor, const QString& name,
         ShowPhoneInfo(false, QString());
         cursor.release();
         if (full)
-            ReportError((name.isEmpty() ? QStringLiteral("剪贴板中的号码") : QStringLiteral("文件 \"%1\" 的号码").arg(name)) +
-                        QStringLiteral("太多，号码列表放不下；请分成几次发送。\n未添加任何号码。"));
+            ReportError(name.isEmpty()
+                            ? QStringLiteral("剪贴板中的号码太多，号码列表放不下；请分成几次粘贴。\n未添加任何号码。")
+                            : QStringLiteral("文件 \"%1\" 的号码太多，号码列表放不下；请分成几个文件发送。\n"
+                                             "未添加任何号码。")
+                                  .arg(name));
         else if (!reader.message().isEmpty())
             ReportError(reader.message());
         return;
