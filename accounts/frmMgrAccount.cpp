@@ -5,6 +5,7 @@
 #include "app/uFields.h"
 #include "app/uPageHost.h"
 #include "app/uUi.h"
+#include "data/uDbFailure.h"
 #include "data/uWallClock.h"
 
 #include <QAbstractTableModel>
@@ -31,6 +32,9 @@ const QString kCountPrefix = QStringLiteral("记录个数:  ");
 const QString kNoCount = QStringLiteral("记录数");
 const QString kChargeCaption = QStringLiteral("充值失败");
 const QString kNetworkFailed = QStringLiteral("网络异常，连接失败");
+// Lead the top-level error report of a listing that failed.
+const QString kAccountsFailed = QStringLiteral("读取子账户列表失败");
+const QString kChargesFailed = QStringLiteral("读取充值记录失败");
 
 // The columns of the sub-account list that the page reads: the two grid
 // columns and the six detail fields. A reseller may hold a hundred thousand
@@ -57,19 +61,16 @@ struct TRows
 // Runs a listing statement on the data module's connection and reads every
 // row. keep lists the columns to hold (lower case); empty holds them all.
 bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& keep, TRows& out,
-               QString& err)
+               QSqlError& err)
 {
     if (!DM) {
-        err = QStringLiteral("no data module");
+        err = QSqlError(QStringLiteral("no data module"), QString(), QSqlError::UnknownError);
         return false;
     }
     QSqlQuery q(DM->conn());
     q.setForwardOnly(true);
-    QSqlError e;
-    if (!DM->Exec(q, sql, params, &e)) {
-        err = e.text();
+    if (!DM->Exec(q, sql, params, &err))
         return false;
-    }
     const QSqlRecord rec = q.record();
     out = TRows{};
     QList<int> columns; // result columns to read, in held order
@@ -89,7 +90,7 @@ bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& 
         ++out.rows;
     }
     if (q.lastError().isValid()) {
-        err = q.lastError().text();
+        err = q.lastError();
         return false;
     }
     return true;
@@ -441,10 +442,9 @@ bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
     loading_ = false;
     listLoaded_ = false;
     TRows rows;
-    QString err;
+    QSqlError err;
     if (!fetchRows(sql, params, kAccountColumns, rows, err)) {
-        if (!err.isEmpty())
-            ReportError(err);
+        ReportError(DbFailureReport(kAccountsFailed, err));
         return false;
     }
     accountSql_ = sql;
@@ -495,11 +495,10 @@ void TaccountMgrFrm::RefreshAccounts()
     if (!listLoaded_)
         return;
     TRows rows;
-    QString err;
+    QSqlError err;
     if (!fetchRows(accountSql_, accountParams_, kAccountColumns, rows, err)) {
         // The grid keeps the rows it showed.
-        if (!err.isEmpty())
-            ReportError(err);
+        ReportError(DbFailureReport(kAccountsFailed, err));
         return;
     }
     loading_ = true;
@@ -685,10 +684,9 @@ void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params
 {
     charges_->clear();
     TRows rows;
-    QString err;
+    QSqlError err;
     if (!fetchRows(sql, params, {}, rows, err)) {
-        if (!err.isEmpty())
-            ReportError(err);
+        ReportError(DbFailureReport(kChargesFailed, err));
         return;
     }
     takeTimeText(rows, QStringLiteral("chargeTime"), kChargeTimeText);
