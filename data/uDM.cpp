@@ -1,5 +1,6 @@
 #include "data/uDM.h"
 
+#include "app/uSendRules.h"
 #include "app/uUi.h"
 
 #include <QHash>
@@ -677,7 +678,7 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
     QDateTime now;
     if (!GetServerTime(now, &err))
         return tryAgain(err);
-    const qint64 cost = batch.PhoneCount * qint64(batch.MsgCount);
+    const qint64 cost = BatchCost(batch.PhoneCount, batch.MsgCount);
 
     QSqlDatabase db = conn();
     if (!db.transaction()) {
