@@ -1,6 +1,7 @@
 #include "send/frmSend.h"
 
 #include "app/uDataType.h"
+#include "app/uFlagScope.h"
 #include "app/uPageHost.h"
 #include "app/uSendRules.h"
 #include "app/uUi.h"
@@ -56,20 +57,6 @@ public:
 private:
     QElapsedTimer t_;
     unsigned calls_ = 0;
-};
-
-// Marks the page busy for a list operation or a send; the previous state comes back at the end.
-class TBusyGuard
-{
-public:
-    explicit TBusyGuard(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-    ~TBusyGuard() { flag_ = old_; }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    bool& flag_;
-    bool old_;
 };
 
 QLabel* boldLabel(const QString& text, QWidget* parent, const char* name = nullptr)
@@ -366,7 +353,7 @@ bool TSendFrm::whenIdle(const std::function<void()>& operation)
 {
     if (busy_)
         return false;
-    TBusyGuard guard(busy_);
+    const TFlagScope busy(busy_);
     operation();
     return true;
 }
@@ -793,7 +780,7 @@ void TSendFrm::btnBookingSendClick()
 
 void TSendFrm::DoSend(bool booking)
 {
-    TBusyGuard guard(busy_);
+    const TFlagScope busy(busy_);
     if (!AskYesNo(QStringLiteral("请确认发送内容和号码无误，确定要发送么？"), QStringLiteral("提示")))
         return;
     if (!RequireLogin())
