@@ -23,6 +23,14 @@ const QString kConnectCaption = QStringLiteral("连接异常");
 const QString kInvalidLogin = QStringLiteral("用户名或密码无效");
 const QString kNotConnected = QStringLiteral("数据库连接异常");
 
+// The connection's options. Found rows: an update that leaves a value as it
+// was still counts its row. Read and write time-outs keep a hung server from
+// blocking the window for good.
+const QString kConnectOptions =
+    QStringList{QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=15"), QStringLiteral("MYSQL_OPT_READ_TIMEOUT=60"),
+                QStringLiteral("MYSQL_OPT_WRITE_TIMEOUT=60"), QStringLiteral("CLIENT_FOUND_ROWS")}
+        .join(QLatin1Char(';'));
+
 bool isIdentStart(QChar c)
 {
     return c.isLetter() || c == QLatin1Char('_');
@@ -102,11 +110,6 @@ qint64 utf8Bytes(const QString& s)
     return n;
 }
 
-QString megabytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
-}
-
 // What the user is told when the server refused a batch's insert because it
 // would have had to cut or alter a value (the session runs in strict mode).
 QString storeRefusal(const QSqlError& e)
@@ -131,10 +134,7 @@ TDM::TDM() : connName_(QStringLiteral("conn%1").arg(g_connCounter.fetch_add(1)))
     db.setUserName(QString::fromLatin1(DbUser));
     db.setPassword(QString::fromLatin1(DbPassword));
     db.setDatabaseName(QString::fromLatin1(DbName));
-    // Found rows: an update that leaves a value as it was still counts its row.
-    // Read and write time-outs keep a hung server from blocking the window for good.
-    db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=15;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_"
-                                        "WRITE_TIMEOUT=60;CLIENT_FOUND_ROWS"));
+    db.setConnectOptions(kConnectOptions);
 }
 
 TDM::~TDM()
@@ -273,15 +273,16 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
     return true;
 }
 
-bool TDM::ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError* err)
+bool TDM::ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError& err)
 {
     QSqlQuery q(conn());
-    return Exec(q, sql, params, err);
+    return Exec(q, sql, params, &err);
 }
 
 bool TDM::TryExecuteSql(const QString& sql, const TSqlParams& params)
 {
-    return ExecuteSql(sql, params);
+    QSqlError ignored;
+    return ExecuteSql(sql, params, ignored);
 }
 
 bool TDM::NextSubmitId(int& id)
@@ -441,7 +442,7 @@ qint64 TDM::BalanceValue(const QVariant& v)
 
 void TDM::LoadSystemParameters(TPara& para)
 {
-    para.DefaultLimitRate = 90;
+    para.DefaultLimitRate = FallbackLimitRate;
     para.Notice = QStringLiteral("欢迎使用本系统");
     QSqlQuery q(conn());
     if (!Exec(q, QStringLiteral("select * from sysPara")))
@@ -470,7 +471,7 @@ void TDM::LoadSystemParameters(TPara& para)
             double d = c.toDouble(t, &ok);
             if (!ok)
                 d = sys.toDouble(t, &ok);
-            para.DefaultLimitRate = (ok && std::isfinite(d)) ? d : 90;
+            para.DefaultLimitRate = (ok && std::isfinite(d)) ? d : FallbackLimitRate;
         } else if (is(name, "bookingNotice")) {
             para.BookingNotice = value;
         } else if (is(name, "customerNotice")) {
@@ -599,7 +600,7 @@ bool TDM::GetLimitRate(const QString& name, int& rate)
 qint64 TDM::BatchStatementBytes(const TSmsRec& batch)
 {
     return utf8Bytes(batch.PhonesText) + utf8Bytes(batch.TestPhonesText) + utf8Bytes(batch.Content) +
-           utf8Bytes(batch.CustomerName) + 1024;
+           utf8Bytes(batch.CustomerName) + StatementOverhead;
 }
 
 bool TDM::SubmitBatch(TSmsRec batch)
@@ -671,7 +672,7 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
                 QStringLiteral("本批短信提交时约需 %1 MB，超过了数据库服务器单次提交的上限 %2 MB"
                                "（max_allowed_packet = %3 字节），未提交，也未扣费。"
                                "请把号码列表分成几批，分别发送。")
-                    .arg(megabytes(bytes + PacketHeadroom), megabytes(limit), QString::number(limit));
+                    .arg(Megabytes(bytes + PacketHeadroom), Megabytes(limit), QString::number(limit));
             return TTry::Failed;
         }
     }

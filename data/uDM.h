@@ -49,6 +49,9 @@ public:
     // Room kept below the server's max_allowed_packet for what a batch's
     // statement carries besides its texts.
     static constexpr qint64 PacketHeadroom = 64 * 1024;
+    // What a batch's insert is counted to carry besides its texts: the
+    // statement, the times and the numbers (BatchStatementBytes).
+    static constexpr qint64 StatementOverhead = 1024;
 
     TDM();
     ~TDM();
@@ -72,9 +75,12 @@ public:
     // an empty QString goes out as '' even when it is null (Qt would send NULL);
     // only an invalid QVariant binds NULL.
     bool Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params = {}, QSqlError* err = nullptr);
-    // Runs a statement without result. A failure is passed on in *err (false).
-    bool ExecuteSql(const QString& sql, const TSqlParams& params = {}, QSqlError* err = nullptr);
-    // Like ExecuteSql; any failure yields false and nothing is shown.
+    // Runs a statement without result and passes a failure on to its caller:
+    // false, with the server's error in err, which the caller must take.
+    [[nodiscard]] bool ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError& err);
+    // Runs a statement without result and only tells whether it ran: a
+    // failure yields false and goes no further (LastError() keeps it).
+    // Nothing is shown; the caller reports.
     bool TryExecuteSql(const QString& sql, const TSqlParams& params = {});
     bool NextSubmitId(int& id);
     // The server's clock as its wall clock (see uWallClock.h). A failure, or a
@@ -100,8 +106,8 @@ public:
     // server, a text the database cannot store as it is, an outcome that
     // cannot be confirmed); empty otherwise.
     QString SubmitRefusal() const { return submitRefusal_; }
-    // The bytes that a batch's insert carries: its texts in UTF-8 and a
-    // kilobyte for the statement, the times and the numbers.
+    // The bytes that a batch's insert carries: its texts in UTF-8 and
+    // StatementOverhead.
     static qint64 BatchStatementBytes(const TSmsRec& batch);
 
     // The last server error seen by an operation (for logs and tests).

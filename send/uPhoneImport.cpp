@@ -1,5 +1,6 @@
 #include "send/uPhoneImport.h"
 
+#include "app/uDataType.h"
 #include "send/uPhoneCheck.h"
 
 #include <QFile>
@@ -30,11 +31,6 @@ constexpr int MaxColumns = 16384;
 
 const QString FormatsThatWork =
     QStringLiteral("文本文件（*.txt）、CSV 文件（*.csv）、Excel 工作簿（*.xlsx）");
-
-QString megabytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
-}
 
 // --- reading the file ---
 
@@ -873,7 +869,7 @@ TImportOutcome TPhoneImport::run(const QString& fileName, const Sink& sink)
         return fail(TImportOutcome::TooLarge,
                     QStringLiteral("文件 \"%1\" 太大（%2 MB），不能导入号码列表；可导入的文件最大 %3 MB。\n"
                                    "未添加任何号码。")
-                        .arg(fileName, megabytes(size), megabytes(maxBytes)));
+                        .arg(fileName, Megabytes(size), Megabytes(maxBytes)));
     switch (format) {
     case TImportFormat::Csv:
         return importCsv(file, size, sink);
@@ -892,7 +888,7 @@ TImportOutcome TPhoneImport::importText(QFile& file, const Sink& sink)
     auto tooLarge = [&] {
         return fail(TImportOutcome::TooLarge,
                     QStringLiteral("文件 \"%1\" 太大，不能导入号码列表；可导入的文件最大 %2 MB。")
-                        .arg(fileName_, megabytes(maxBytes)));
+                        .arg(fileName_, Megabytes(maxBytes)));
     };
 
     // First pass: the byte-order mark, and whether the rest is valid UTF-8.
@@ -964,7 +960,7 @@ TImportOutcome TPhoneImport::importCsv(QFile& file, qint64 size, const Sink& sin
     auto tooLarge = [&] {
         return fail(TImportOutcome::TooLarge,
                     QStringLiteral("文件 \"%1\" 太大，不能导入号码列表；可导入的文件最大 %2 MB。")
-                        .arg(fileName_, megabytes(maxBytes)));
+                        .arg(fileName_, Megabytes(maxBytes)));
     };
     // The whole text in UTF-8: the column is chosen over all rows before any is taken.
     // It is read (or decoded) straight from the file, so the raw bytes are not held beside it.
@@ -1068,7 +1064,7 @@ TImportOutcome TPhoneImport::importXlsx(QFile& file, const Sink& sink)
         return fail(TImportOutcome::TooLarge,
                     QStringLiteral("工作簿 \"%1\" 的内容太大，不能导入号码列表；解压后每部分最大 %2 MB。\n"
                                    "未添加任何号码。")
-                        .arg(fileName_, megabytes(maxBytes)));
+                        .arg(fileName_, Megabytes(maxBytes)));
     };
 
     // A password-protected workbook is not a ZIP archive but an OLE compound file.

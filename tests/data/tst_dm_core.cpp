@@ -185,7 +185,7 @@ private slots:
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
         QSqlError err;
-        QVERIFY(!dm->ExecuteSql(QStringLiteral("update nosuchtable set a=1"), {}, &err));
+        QVERIFY(!dm->ExecuteSql(QStringLiteral("update nosuchtable set a=1"), {}, err));
         QVERIFY(err.isValid());
         QCOMPARE(err.nativeErrorCode(), QStringLiteral("1146"));
         QVERIFY(!dm->TryExecuteSql(QStringLiteral("update nosuchtable set a=1")));
@@ -345,8 +345,10 @@ private slots:
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
         const QString text = QStringLiteral("中文 'quote' \"dq\" \\ % _ 😀🎉 ñ");
-        QVERIFY(dm->ExecuteSql(QStringLiteral("insert into sysPara(name,value) values('customerNotice',:v)"),
-                               {{QStringLiteral("v"), text}}));
+        QSqlError err;
+        QVERIFY2(dm->ExecuteSql(QStringLiteral("insert into sysPara(name,value) values('customerNotice',:v)"),
+                                {{QStringLiteral("v"), text}}, err),
+                 qPrintable(err.text()));
         dm->LoadSystemParameters(Para);
         QCOMPARE(Para.Notice, text);
         QCOMPARE(server.scalar(QStringLiteral("select value from sysPara")).toString(), text);
