@@ -310,9 +310,13 @@ do_start() {
   done
   if [ ${#running[@]} -eq 0 ]; then
     local first=""
-    if ! has_data 1 || [ ! -f "$dir/setup.done" ]; then
+    # A new cluster when no node has data, or the first set-up did not end
+    # (only node 1 has data then). Node 1 without data beside nodes that have
+    # it is rebuilt from them: it joins like any node.
+    if [ ! -f "$dir/setup.done" ] || ! { has_data 1 || has_data 2 || has_data 3; }; then
       # A new cluster: node 1 gets an empty database and bootstraps.
       if ! has_data 1; then
+        rm -f "$dir/setup.done"
         rm -rf "$dir/node1/data"; mkdir -p "$dir/node1/data"
         mariadb-install-db --no-defaults --datadir="$dir/node1/data" --user=root \
           --auth-root-authentication-method=normal --skip-test-db \

@@ -8,6 +8,7 @@
 #include "data/uDM.h"
 #include "tests/cluster/ClusterEnv.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QThread>
@@ -523,6 +524,38 @@ private slots:
                 QCOMPARE(nodeBalances, firstBalances);
             db.close();
         }
+    }
+
+    // Node 1 is gone for good (its data folder lost) while the whole cluster
+    // is down: the next start brings the cluster up from the nodes that kept
+    // their data and rebuilds node 1 from them. Nothing is lost.
+    void nodeOneRebuilt()
+    {
+        const QString marker = env.tag + QStringLiteral("kept");
+        QString out;
+        QVERIFY2(
+            execOn(admin,
+                   QStringLiteral("insert into customers(customername,password,smscount) values(?,'pw',77)"),
+                   {marker}, &out),
+            qPrintable(out));
+        const int customersBefore = scalarOn(admin, QStringLiteral("select count(*) from customers")).toInt();
+        admin.close();
+        QVERIFY2(env.script({QStringLiteral("stop")}, &out), qPrintable(out));
+        QVERIFY(QDir(env.dir + QStringLiteral("/node1/data")).removeRecursively());
+        QVERIFY2(env.script({QStringLiteral("start")}, &out), qPrintable(out));
+        for (int i = 0; i < env.nodePorts.size(); ++i) {
+            QString err;
+            QSqlDatabase db = env.open(QStringLiteral("rebuilt%1").arg(i), env.nodePorts[i], &err);
+            QVERIFY2(db.isOpen(), qPrintable(err));
+            QCOMPARE(
+                scalarOn(db, QStringLiteral("select smscount from customers where customername=?"), {marker})
+                    .toInt(),
+                77);
+            QCOMPARE(scalarOn(db, QStringLiteral("select count(*) from customers")).toInt(), customersBefore);
+            db.close();
+        }
+        admin = env.open(QStringLiteral("admin"), env.nodePorts[1], &out);
+        QVERIFY2(admin.isOpen(), qPrintable(out));
     }
 
     // Where the proxy sends connections follows cluster.sh start: one writer
