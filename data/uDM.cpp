@@ -234,6 +234,7 @@ bool TDM::openConn()
         db.close();
         return false;
     }
+    reopenGaveUp_ = false;
     return true;
 }
 
@@ -243,8 +244,10 @@ bool TDM::reopenLost()
     QElapsedTimer waited;
     waited.start();
     while (!openConn()) {
-        if (waited.elapsed() >= ReconnectWaitMs)
+        if (waited.elapsed() >= ReconnectWaitMs) {
+            reopenGaveUp_ = true;
             return false;
+        }
         QThread::msleep(ReconnectPauseMs);
     }
     return true;
@@ -665,8 +668,9 @@ bool TDM::runTries(const std::function<TTry()>& once)
         if (r == TTry::Lost) {
             // COMMIT never went out, so the server keeps nothing of the try:
             // it runs again at once on a new connection (behind a proxy, on
-            // the node that takes over), once per operation.
-            if (reconnected || !reopenLost())
+            // the node that takes over), once per operation, and not when the
+            // server has already been waited for in vain.
+            if (reconnected || reopenGaveUp_ || !reopenLost())
                 return false;
             reconnected = true;
             ++reconnects_;

@@ -156,6 +156,7 @@ private:
     int conflictFailures_ = 0;
     int reconnects_ = 0;
     int lostCommits_ = 0;
+    bool reopenGaveUp_ = false; // no new connection after a loss; until one is made
 };
 
 // The one data module of the program.

@@ -596,6 +596,35 @@ private slots:
 
     // --- the connection dies or the server restarts ---
 
+    void serverGoneBehindAProxy()
+    {
+        // The connection is dropped and the server stays gone, behind a proxy
+        // that takes connections and closes them: the first operation waits
+        // for a connection once, then shows the box and fails; the next one
+        // does not wait again.
+        addParentAndChild();
+        TCutProxy proxy(server.port());
+        dm->SetServer(server.host(), proxy.port());
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        const qlonglong cid = connectionId(*dm);
+        proxy.refuseFor(120000);
+        SQL_EXEC(server, QStringLiteral("kill %1").arg(cid));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!sendOrRecharge(false));
+        const qint64 first = clock.restart();
+        QVERIFY(!sendOrRecharge(true));
+        const qint64 second = clock.elapsed();
+        QVERIFY2(first >= TDM::ReconnectWaitMs && first < TDM::ReconnectWaitMs + 3000,
+                 qPrintable(QString::number(first)));
+        QVERIFY2(second < 3000, qPrintable(QString::number(second)));
+        QCOMPARE(ui.count(), 2); // one box per operation
+        QCOMPARE(dm->Reconnects(), 0);
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
+        QCOMPARE(rows("charge") + rows("submit"), 0);
+    }
+
     // The connection dies after COMMIT went out. The batch number is known, so
     // the outcome is looked up after reconnecting: stored means success, and a
     // user who sends again does not pay twice.
