@@ -3,6 +3,7 @@
 #include "app/uSendRules.h"
 #include "app/uUi.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLocale>
 #include <QRandomGenerator>
@@ -69,11 +70,14 @@ QHash<QString, QString> placeholders(const QString& sql)
     return out;
 }
 
+// The connection is gone: the client lost it (2006, 2013, 2055), or the
+// server ended it (4031 idle too long, 1927 killed, 1053 shutting down). The
+// server undoes a transaction whose COMMIT it has not received.
 bool isConnectionLost(const QSqlError& e)
 {
     const QString code = e.nativeErrorCode();
     return code == QLatin1String("2006") || code == QLatin1String("2013") || code == QLatin1String("2055") ||
-           code == QLatin1String("4031");
+           code == QLatin1String("4031") || code == QLatin1String("1927") || code == QLatin1String("1053");
 }
 
 // A deadlock (also a cluster's conflict between two nodes) or a lock-wait
@@ -186,13 +190,15 @@ bool TDM::EnsureConnected()
             db.setHostName(host_);
             db.setPort(port_);
         }
+        bool lost = false;
         if (db.isOpen()) {
             // An open handle may stand for a connection the server has dropped.
             QSqlQuery ping(db);
-            if (!ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError()))
-                db.close();
+            lost = !ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError());
         }
-        if (!db.isOpen())
+        if (lost)
+            reopenLost();
+        else if (!db.isOpen())
             openConn();
         ok = db.isOpen();
     }
@@ -228,6 +234,22 @@ bool TDM::openConn()
         lastError_ = s.lastError();
         db.close();
         return false;
+    }
+    reopenGaveUp_ = false;
+    return true;
+}
+
+bool TDM::reopenLost()
+{
+    Close();
+    QElapsedTimer waited;
+    waited.start();
+    while (!openConn()) {
+        if (waited.elapsed() >= ReconnectWaitMs) {
+            reopenGaveUp_ = true;
+            return false;
+        }
+        QThread::msleep(ReconnectPauseMs);
     }
     return true;
 }
@@ -618,13 +640,17 @@ bool TDM::SubmitBatch(TSmsRec batch)
     if (batch.PhoneCount < 0 || batch.MsgCount < 0 || batch.PhoneCount > std::numeric_limits<int>::max())
         return false;
     const qint64 bytes = BatchStatementBytes(batch);
-    return runTries([&] { return submitOnce(batch, appoint, bytes); });
+    int id = 0; // taken by the first try that gets that far, kept by the others
+    return runTries([&] { return submitOnce(batch, appoint, bytes, id); });
 }
 
-// What a failed try leads to: another try after a conflict or a lock-wait
-// time-out, else the operation's failure.
+// What a try that failed before its COMMIT leads to: another try after a
+// conflict, a lock-wait time-out or a lost connection, else the operation's
+// failure.
 TDM::TTry TDM::tryAgain(const QSqlError& e)
 {
+    if (isConnectionLost(e))
+        return TTry::Lost;
     const QString code = e.nativeErrorCode();
     if (code == QLatin1String("1213"))
         return TTry::Retry;
@@ -636,10 +662,22 @@ TDM::TTry TDM::tryAgain(const QSqlError& e)
 bool TDM::runTries(const std::function<TTry()>& once)
 {
     int waits = 0;
+    bool reconnected = false;
     for (int attempt = 1;; ++attempt) {
         const TTry r = once();
         if (r == TTry::Done || r == TTry::Failed)
             return r == TTry::Done;
+        if (r == TTry::Lost) {
+            // COMMIT never went out, so the server keeps nothing of the try:
+            // it runs again at once on a new connection (behind a proxy, on
+            // the node that takes over), once per operation, and not when the
+            // server has already been waited for in vain.
+            if (reconnected || reopenGaveUp_ || !reopenLost())
+                return false;
+            reconnected = true;
+            ++reconnects_;
+            continue;
+        }
         // A lock-wait time-out has already waited the server's whole time-out:
         // fewer tries for those than for conflicts, which end at once.
         if (r == TTry::Waited)
@@ -654,11 +692,12 @@ bool TDM::runTries(const std::function<TTry()>& once)
     }
 }
 
-TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes)
+TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id)
 {
     QSqlError err;
-    int id = 0;
-    if (!nextSubmitId(id, &err))
+    // The batch's number is its key: tried again under that number, a batch
+    // could never be stored twice.
+    if (id == 0 && !nextSubmitId(id, &err))
         return tryAgain(err);
     {
         // A statement bigger than the server takes would only cost the
@@ -737,6 +776,7 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
         if (isRetryable(e))
             return abort(e); // refused at commit (a cluster's conflict): nothing was stored
         // The answer to COMMIT is lost or unclear: the batch may be stored.
+        ++lostCommits_;
         db.rollback();
         return confirmSubmitted(id);
     }
@@ -750,7 +790,11 @@ TDM::TTry TDM::confirmSubmitted(int id)
     // Behind a proxy the new connection may reach another node of a cluster:
     // there the read first waits until that node has applied what the cluster
     // committed before it (a server without a cluster ignores the setting,
-    // one that lacks it refuses it, and the read goes on either way).
+    // one that lacks it refuses it, and the read goes on either way). A
+    // connection lost with the answer is opened anew as after any loss: the
+    // node that took over answers once the proxy has seen the old one die.
+    if (!IsConnected())
+        reopenLost();
     QSqlQuery q(conn());
     QSqlError err;
     const bool causal = TryExecuteSql(QStringLiteral("set session wsrep_sync_wait=1"));
@@ -850,6 +894,7 @@ TDM::TTry TDM::rechargeOnce(const QString& contributor, const QString& customer,
             return abort(e); // refused at commit: nothing was stored
         // A recharge has no key to look it up by: whether a COMMIT without an
         // answer took effect is unknown, and it is never run again blindly.
+        ++lostCommits_;
         db.rollback();
         return TTry::Failed;
     }

@@ -8,16 +8,6 @@
 #include <QThread>
 #include <QtTest>
 
-namespace {
-qlonglong connectionId(TDM& dm)
-{
-    QSqlQuery q(dm.conn());
-    if (!q.exec(QStringLiteral("select connection_id()")) || !q.next())
-        return -1;
-    return q.value(0).toLongLong();
-}
-} // namespace
-
 class TstDmCore : public QObject, TDmFixture
 {
     Q_OBJECT
