@@ -1,24 +1,23 @@
 #include "accounts/frmMgrAccount.h"
 
 #include "accounts/frmNewUser.h"
+#include "accounts/uAccountModel.h"
 #include "app/uDataType.h"
 #include "app/uFields.h"
+#include "app/uFlagScope.h"
 #include "app/uPageHost.h"
 #include "app/uUi.h"
+#include "data/uDbFailure.h"
 #include "data/uWallClock.h"
 
-#include <QAbstractTableModel>
 #include <QDateEdit>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTableView>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -31,6 +30,9 @@ const QString kCountPrefix = QStringLiteral("记录个数:  ");
 const QString kNoCount = QStringLiteral("记录数");
 const QString kChargeCaption = QStringLiteral("充值失败");
 const QString kNetworkFailed = QStringLiteral("网络异常，连接失败");
+// Lead the top-level error report of a listing that failed.
+const QString kAccountsFailed = QStringLiteral("读取子账户列表失败");
+const QString kChargesFailed = QStringLiteral("读取充值记录失败");
 
 // The columns of the sub-account list that the page reads: the two grid
 // columns and the six detail fields. A reseller may hold a hundred thousand
@@ -43,58 +45,6 @@ const QString kAllAccountsSql = QStringLiteral("select * from customers  where p
 const QString kSearchAccountsSql =
     QStringLiteral("select * from customers  where parentname=:parentname and customerName like :pattern");
 
-// Rows of one listing, read out of the query in full. Only the kept columns
-// are converted and held; the others are known by name only.
-struct TRows
-{
-    QStringList names; // every column of the result
-    QList<int> slot;   // per column: its place among the held values, or -1
-    int held = 0;      // values held per row
-    int rows = 0;
-    QList<QVariant> values; // row after row, held values each
-};
-
-// Runs a listing statement on the data module's connection and reads every
-// row. keep lists the columns to hold (lower case); empty holds them all.
-bool fetchRows(const QString& sql, const TSqlParams& params, const QStringList& keep, TRows& out,
-               QString& err)
-{
-    if (!DM) {
-        err = QStringLiteral("no data module");
-        return false;
-    }
-    QSqlQuery q(DM->conn());
-    q.setForwardOnly(true);
-    QSqlError e;
-    if (!DM->Exec(q, sql, params, &e)) {
-        err = e.text();
-        return false;
-    }
-    const QSqlRecord rec = q.record();
-    out = TRows{};
-    QList<int> columns; // result columns to read, in held order
-    for (int i = 0; i < rec.count(); ++i) {
-        out.names << rec.fieldName(i);
-        const bool kept = keep.isEmpty() || keep.contains(rec.fieldName(i).toLower());
-        out.slot << (kept ? int(columns.size()) : -1);
-        if (kept)
-            columns << i;
-    }
-    out.held = int(columns.size());
-    if (q.size() > 0)
-        out.values.reserve(qsizetype(q.size()) * out.held);
-    while (q.next()) {
-        for (int c : std::as_const(columns))
-            out.values << q.value(c);
-        ++out.rows;
-    }
-    if (q.lastError().isValid()) {
-        err = q.lastError().text();
-        return false;
-    }
-    return true;
-}
-
 // A recharge listing: every column of the rows, and the recharge time once
 // more as text in a fixed form that the server writes, whatever the client
 // library makes of a DATETIME (see takeTimeText).
@@ -105,105 +55,7 @@ QString chargeSelect(const QString& where)
            QStringLiteral(" as ") + kChargeTimeText + QStringLiteral(" from charge where ") + where;
 }
 
-// Reads the time column timeName from the text column textName (both held),
-// as the server's wall clock, and drops the text column.
-void takeTimeText(TRows& rows, const QString& timeName, const QString& textName)
-{
-    auto find = [&](const QString& name) {
-        for (int i = 0; i < rows.names.size(); ++i)
-            if (QString::compare(rows.names.at(i), name, Qt::CaseInsensitive) == 0)
-                return i;
-        return -1;
-    };
-    const int t = find(timeName);
-    const int x = find(textName);
-    if (t < 0 || x < 0 || rows.slot.at(t) < 0 || rows.slot.at(x) < 0)
-        return;
-    const int ts = rows.slot.at(t);
-    const int xs = rows.slot.at(x);
-    QList<QVariant> values;
-    values.reserve(qsizetype(rows.rows) * (rows.held - 1));
-    for (int r = 0; r < rows.rows; ++r) {
-        const QVariant* row = rows.values.constData() + qsizetype(r) * rows.held;
-        for (int h = 0; h < rows.held; ++h) {
-            if (h == xs)
-                continue;
-            if (h == ts)
-                values << (row[xs].isNull() ? QVariant() : QVariant(WallClockValue(row[xs])));
-            else
-                values << row[h];
-        }
-    }
-    rows.values = std::move(values);
-    rows.names.removeAt(x);
-    rows.slot.removeAt(x);
-    for (int& slot : rows.slot)
-        if (slot > xs)
-            --slot;
-    --rows.held;
-}
-
 } // namespace
-
-// A read-only in-memory copy of a listing's rows, shown by a grid.
-class TAccountRows final : public QAbstractTableModel
-{
-public:
-    TAccountRows(QHash<QString, QString> captions, QObject* parent)
-        : QAbstractTableModel(parent), captions_(std::move(captions))
-    {
-    }
-
-    void setRows(TRows rows)
-    {
-        beginResetModel();
-        rows_ = std::move(rows);
-        endResetModel();
-    }
-    void clear() { setRows(TRows{}); }
-
-    int column(const QString& name) const
-    {
-        for (int i = 0; i < rows_.names.size(); ++i)
-            if (QString::compare(rows_.names.at(i), name, Qt::CaseInsensitive) == 0)
-                return i;
-        return -1;
-    }
-    QVariant value(int row, int col) const
-    {
-        if (row < 0 || row >= rows_.rows || col < 0 || col >= rows_.names.size() || rows_.slot.at(col) < 0)
-            return {};
-        return rows_.values.at(qsizetype(row) * rows_.held + rows_.slot.at(col));
-    }
-    // Whether the grid shows the column, and under which caption.
-    bool shown(int col) const { return captions_.contains(rows_.names.value(col).toLower()); }
-
-    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : rows_.rows; }
-    int columnCount(const QModelIndex& parent = {}) const override
-    {
-        return parent.isValid() ? 0 : int(rows_.names.size());
-    }
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (role != Qt::DisplayRole || !index.isValid())
-            return {};
-        const QVariant v = value(index.row(), index.column());
-        if (v.metaType().id() == QMetaType::QDateTime)
-            return v.toDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        return v;
-    }
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (role != Qt::DisplayRole || orientation != Qt::Horizontal)
-            return {};
-        const QString name = rows_.names.value(section);
-        return captions_.value(name.toLower(), name);
-    }
-
-private:
-    QHash<QString, QString> captions_; // lower-case column name -> caption of a shown column
-    TRows rows_;
-};
 
 TaccountMgrFrm::TaccountMgrFrm(QWidget* parent) : TWorkPage(parent)
 {
@@ -382,9 +234,7 @@ void TaccountMgrFrm::InitPage()
 
 void TaccountMgrFrm::AfterLogin()
 {
-    loading_ = true;
-    accounts_->clear();
-    loading_ = false;
+    setAccountRows({});
     listLoaded_ = false;
     accountSql_.clear();
     accountParams_.clear();
@@ -420,6 +270,13 @@ QString TaccountMgrFrm::currentValue(const QString& column) const
     return accounts_->value(CurrentRow(), accounts_->column(column)).toString();
 }
 
+void TaccountMgrFrm::setAccountRows(TRows rows)
+{
+    const TFlagScope loading(loading_);
+    accounts_->setRows(std::move(rows));
+    setupAccountColumns();
+}
+
 void TaccountMgrFrm::setupAccountColumns()
 {
     for (int c = 0; c < accounts_->columnCount(); ++c)
@@ -436,25 +293,19 @@ void TaccountMgrFrm::setupChargeColumns()
 // with the first one current. A failure leaves the list closed.
 bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
 {
-    loading_ = true;
-    accounts_->clear();
-    loading_ = false;
+    setAccountRows({});
     listLoaded_ = false;
     TRows rows;
-    QString err;
+    QSqlError err;
     if (!fetchRows(sql, params, kAccountColumns, rows, err)) {
-        if (!err.isEmpty())
-            ReportError(err);
+        ReportError(DbFailureReport(kAccountsFailed, err));
         return false;
     }
     accountSql_ = sql;
     accountParams_ = params;
     listLoaded_ = true;
     lblAccountCnt->setText(kCountPrefix + QString::number(rows.rows));
-    loading_ = true;
-    accounts_->setRows(std::move(rows));
-    setupAccountColumns();
-    loading_ = false;
+    setAccountRows(std::move(rows));
     showAccountRows();
     return true;
 }
@@ -463,11 +314,10 @@ bool TaccountMgrFrm::openAccounts(const QString& sql, const TSqlParams& params)
 void TaccountMgrFrm::showAccountRows()
 {
     if (!ListEmpty()) {
-        loading_ = true;
+        const TFlagScope loading(loading_);
         dgAccount->setCurrentIndex(
             accounts_->index(0, qMax(0, accounts_->column(QStringLiteral("customername")))));
         dgAccount->scrollToTop();
-        loading_ = false;
     }
     ClientDataSet1AfterScroll();
 }
@@ -495,17 +345,13 @@ void TaccountMgrFrm::RefreshAccounts()
     if (!listLoaded_)
         return;
     TRows rows;
-    QString err;
+    QSqlError err;
     if (!fetchRows(accountSql_, accountParams_, kAccountColumns, rows, err)) {
         // The grid keeps the rows it showed.
-        if (!err.isEmpty())
-            ReportError(err);
+        ReportError(DbFailureReport(kAccountsFailed, err));
         return;
     }
-    loading_ = true;
-    accounts_->setRows(std::move(rows));
-    setupAccountColumns();
-    loading_ = false;
+    setAccountRows(std::move(rows));
     // An empty result leaves the detail fields as they were.
     if (!ListEmpty())
         showAccountRows();
@@ -685,10 +531,9 @@ void TaccountMgrFrm::showChargeRows(const QString& sql, const TSqlParams& params
 {
     charges_->clear();
     TRows rows;
-    QString err;
+    QSqlError err;
     if (!fetchRows(sql, params, {}, rows, err)) {
-        if (!err.isEmpty())
-            ReportError(err);
+        ReportError(DbFailureReport(kChargesFailed, err));
         return;
     }
     takeTimeText(rows, QStringLiteral("chargeTime"), kChargeTimeText);

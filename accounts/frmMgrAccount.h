@@ -17,6 +17,7 @@ class QSqlQuery;
 class QTableView;
 class QToolButton;
 class TAccountRows;
+struct TRows;
 
 class TaccountMgrFrm : public TWorkPage
 {
@@ -80,6 +81,9 @@ private:
     // Runs the list statement; on success the rows replace the list.
     bool openAccounts(const QString& sql, const TSqlParams& params);
     void showAccountRows();
+    // Replaces the rows of the list; the row changes that this brings about
+    // are not handled one by one (see loading_).
+    void setAccountRows(TRows rows);
     void showChargeRows(const QString& sql, const TSqlParams& params);
     void setupAccountColumns();
     void setupChargeColumns();

@@ -7,6 +7,7 @@
 #include "app/uResources.h"
 #include "app/uStatusPanels.h"
 #include "app/uUi.h"
+#include "app/uWindowPlacement.h"
 #include "app/uWorkPage.h"
 #include "data/uDM.h"
 #include "records/frmSendDetail.h"
@@ -16,16 +17,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLayout>
-#include <QScreen>
-#include <QSettings>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QStatusBar>
-#include <QTemporaryFile>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -60,57 +56,14 @@ TWorkPage* createPage(TPageKind kind, QWidget* parent)
     return nullptr;
 }
 
-// Booleans of the placement file are integers: anything but 0 is true.
-bool readBool(const QSettings& ini, const QString& key)
-{
-    bool ok = false;
-    const int v = ini.value(key).toString().trimmed().toInt(&ok);
-    return ok && v != 0;
-}
-
-int readInt(const QSettings& ini, const QString& key, int fallback)
-{
-    bool ok = false;
-    const int v = ini.value(key).toString().trimmed().toInt(&ok);
-    return ok ? v : fallback;
-}
 } // namespace
-
-QString TfrmMain::PlacementFileName(const QString& programFile, const QString& configFolder,
-                                    const TWriteCheck& canWrite)
-{
-    const QFileInfo fi(programFile);
-    const QString name = fi.completeBaseName() + QStringLiteral(".ini");
-    const QString beside = QDir(fi.path()).filePath(name);
-    if (configFolder.isEmpty() || canWrite(beside))
-        return beside;
-    return QDir(configFolder).filePath(name);
-}
-
-bool TfrmMain::CanWriteFile(const QString& path)
-{
-    // Tried, not read from permission bits (on Windows those say little about
-    // a folder). The file is written by replacing it, so its folder must take
-    // a new file even when the file exists.
-    const QFileInfo file(path);
-    const QFileInfo folder(file.path());
-    if (!folder.isDir())
-        return false;
-    QTemporaryFile probe(
-        QDir(folder.filePath()).filePath(file.completeBaseName() + QStringLiteral(".XXXXXX")));
-    if (!probe.open())
-        return false;
-    if (!file.exists())
-        return true;
-    QFile existing(path);
-    return file.isFile() && existing.open(QIODevice::WriteOnly | QIODevice::Append);
-}
 
 QString TfrmMain::DefaultIniFileName()
 {
     const QString program = g_programFile.isEmpty() ? QCoreApplication::applicationFilePath() : g_programFile;
-    return PlacementFileName(program, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
-                             g_writeCheck ? g_writeCheck : TWriteCheck(CanWriteFile));
+    return TWindowPlacement::FileFor(
+        program, QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation),
+        g_writeCheck ? g_writeCheck : TWriteCheck(TWindowPlacement::CanWriteFile));
 }
 
 void TfrmMain::SetIniFileName(const QString& path)
@@ -133,7 +86,9 @@ QString TfrmMain::IniFileName()
     return g_iniFileName.isEmpty() ? DefaultIniFileName() : g_iniFileName;
 }
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), PageFactory(createPage), RunLogin(ShowLoginDialog)
+TfrmMain::TfrmMain(QWidget* parent)
+    : QMainWindow(parent), PageFactory(createPage), RunLogin(ShowLoginDialog),
+      placement_(IniFileName(), kPlacementSection)
 {
     InitAppResources();
     setObjectName(QStringLiteral("frmMain"));
@@ -141,12 +96,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), PageFactory(createPag
     resize(915, 568);
 
     // A stored placement keeps the window where it was; otherwise it opens centred.
-    iniFile_ = IniFileName();
-    {
-        QSettings ini(iniFile_, QSettings::IniFormat);
-        ini.beginGroup(kPlacementSection);
-        centreOnShow_ = !readBool(ini, QStringLiteral("Saved"));
-    }
+    centreOnShow_ = !placement_.Saved();
 
     SetAppTitle(kAppTitle);
     setWindowTitle(AppTitle());
@@ -369,7 +319,7 @@ void TfrmMain::ShowMain()
     if (shown_)
         return;
     shown_ = true;
-    const bool maximize = applyStoredPlacement();
+    const bool maximize = placement_.Apply(*this, centreOnShow_);
     if (!RunLogin()) {
         // The program ends when control returns to the message loop: no exit
         // question, no placement stored.
@@ -393,52 +343,6 @@ void TfrmMain::ShowMain()
         show();
 }
 
-bool TfrmMain::applyStoredPlacement()
-{
-    if (centreOnShow_) {
-        if (const QScreen* s = QGuiApplication::primaryScreen()) {
-            QRect r = geometry();
-            r.moveCenter(s->availableGeometry().center());
-            setGeometry(r);
-        }
-    }
-    QSettings ini(iniFile_, QSettings::IniFormat);
-    ini.beginGroup(kPlacementSection);
-    const QRect cur = geometry();
-    const int left = readInt(ini, QStringLiteral("Left"), cur.left());
-    const int top = readInt(ini, QStringLiteral("Top"), cur.top());
-    const int right = readInt(ini, QStringLiteral("Right"), cur.x() + cur.width());
-    const int bottom = readInt(ini, QStringLiteral("Bottom"), cur.y() + cur.height());
-    QRect r(left, top, right - left, bottom - top);
-    if (r.width() <= 0 || r.height() <= 0)
-        r.setSize(cur.size());
-    setGeometry(r);
-    // A corner on no monitor: the window's outer corner goes to the screen's origin.
-    if (!QGuiApplication::screenAt(r.topLeft()))
-        move(0, 0);
-    return readBool(ini, QStringLiteral("Maximized"));
-}
-
-void TfrmMain::storePlacement()
-{
-    const QString& path = iniFile_;
-    // The user's configuration folder may not exist yet.
-    QDir().mkpath(QFileInfo(path).path());
-    const QRect r = normalGeometry().isValid() ? normalGeometry() : geometry();
-    QSettings ini(path, QSettings::IniFormat);
-    ini.beginGroup(kPlacementSection);
-    ini.setValue(QStringLiteral("Maximized"), isMaximized() ? 1 : 0);
-    ini.setValue(QStringLiteral("Left"), r.x());
-    ini.setValue(QStringLiteral("Top"), r.y());
-    ini.setValue(QStringLiteral("Right"), r.x() + r.width());
-    ini.setValue(QStringLiteral("Bottom"), r.y() + r.height());
-    ini.setValue(QStringLiteral("Saved"), 1);
-    ini.endGroup();
-    ini.sync();
-    if (ini.status() != QSettings::NoError)
-        ReportError(QStringLiteral("无法写入文件 %1").arg(QDir::toNativeSeparators(path)));
-}
-
 void TfrmMain::closeEvent(QCloseEvent* e)
 {
     if (terminating_) {
@@ -451,7 +355,8 @@ void TfrmMain::closeEvent(QCloseEvent* e)
     }
     if (DM)
         DM->Close();
-    storePlacement();
+    if (!placement_.Store(*this))
+        ReportError(QStringLiteral("无法写入文件 %1").arg(QDir::toNativeSeparators(placement_.File())));
     e->accept();
     emit Closed();
 }

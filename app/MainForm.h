@@ -4,6 +4,7 @@
 // re-login, the balance refresh and the orderly stop with the window placement.
 
 #include "app/uPageHost.h"
+#include "app/uWindowPlacement.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -32,28 +33,22 @@ public:
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
 
-    using TWriteCheck = std::function<bool(const QString& file)>;
+    using TWriteCheck = TWindowPlacement::TWriteCheck;
 
     // The window placement file, named after the program with the extension
     // ".ini": beside the program where it can be written there (a copy run
     // from a folder of its own), else in the user's configuration folder (an
-    // installed program).
+    // installed program); see TWindowPlacement::FileFor.
     static QString DefaultIniFileName();
-    // Where the placement file of programFile lives: beside it when canWrite
-    // says that file can be written, else under the same name in configFolder.
-    static QString PlacementFileName(const QString& programFile, const QString& configFolder,
-                                     const TWriteCheck& canWrite);
-    // Whether a file can be written (and replaced) there: its folder takes a
-    // new file, and the file, where it exists, is a file that opens for writing.
-    static bool CanWriteFile(const QString& path);
     // Tests point the placement at a file of their own before creating the window.
     static void SetIniFileName(const QString& path);
-    // Tests stand in for the program file and for the write check (empty: the real ones).
+    // Tests stand in for the program file and for the write check that
+    // TWindowPlacement::FileFor is given (empty: the real ones).
     static void SetProgramFile(const QString& path);
     static void SetWriteCheck(const TWriteCheck& check);
     static QString IniFileName();
     // The placement file of this window, chosen once at its creation: read and written there.
-    QString PlacementFile() const { return iniFile_; }
+    QString PlacementFile() const { return placement_.File(); }
 
     // The show step, run once by the message loop at start-up: stored
     // placement, login, the new login's state, the send page, then the window
@@ -121,11 +116,8 @@ private:
     void createStatusBar();
     void pageActionTriggered(TPageKind kind);
     void reLogin();
-    bool applyStoredPlacement(); // returns whether the window is to be maximized
-    void storePlacement();
-
     TPageSlot pages_[4]{};
-    QString iniFile_;
+    TWindowPlacement placement_;
     bool centreOnShow_ = true;
     bool shown_ = false;
     bool terminating_ = false;

@@ -27,3 +27,8 @@ QString TrimCtl(const QString& s)
         return s;
     return s.mid(b, e - b);
 }
+
+QString Megabytes(qint64 bytes)
+{
+    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
+}

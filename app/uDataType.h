@@ -6,6 +6,9 @@
 
 inline const QString ClientVersion = QStringLiteral("1.2");
 
+// The limit rate when the system parameters give none, or none that is a number.
+inline constexpr double FallbackLimitRate = 90;
+
 struct TPara
 {
     // Logged-in customer
@@ -16,7 +19,7 @@ struct TPara
     QString CompanyId;
     // System parameters (table sysPara)
     QString Notice;
-    double DefaultLimitRate = 90;
+    double DefaultLimitRate = FallbackLimitRate;
     QString BookingNotice;
     QString ServerVersion;
     QString VersionMessage;
@@ -41,6 +44,9 @@ struct TSmsRec
 
 // Removes leading and trailing characters whose code is 32 or below.
 QString TrimCtl(const QString& s);
+
+// A number of bytes in mebibytes with one decimal ("12.5"), for messages.
+QString Megabytes(qint64 bytes);
 
 // The ways the client compares two passwords, each where it is used:
 enum class TPasswordMatch {

@@ -3,7 +3,10 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
 #include <QStringList>
 
 static QMessageBox::StandardButton toButton(TMsgResult r)
@@ -19,6 +22,17 @@ static QMessageBox::StandardButton toButton(TMsgResult r)
         break;
     }
     return QMessageBox::Ok;
+}
+
+int CaptionRoom(const QString& caption, const QFont& font)
+{
+    QFont title = font;
+    title.setBold(true);
+    const QFontMetrics fm(title);
+    // A title bar is about a line and a half of its font high, and each of its
+    // buttons about as wide as the bar is high.
+    const int bar = fm.height() * 3 / 2;
+    return fm.horizontalAdvance(caption) + 4 * bar + 2 * fm.height();
 }
 
 TMsgResult TQtUiSeam::message(const TUiMessage& m)
@@ -52,6 +66,15 @@ TMsgResult TQtUiSeam::message(const TUiMessage& m)
         box.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
     }
     box.setDefaultButton(toButton(m.defaultButton));
+    // The box sizes itself to its text and leaves its caption only a little
+    // room, so a window manager cuts a caption that is wider than a short
+    // text ("发送成功" over "信息提交成功"). An empty row as wide as the
+    // caption needs widens the box's layout, and with it the box. (Last:
+    // setting the icon lays the box out anew.)
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(CaptionRoom(m.caption, box.font()), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     const int r = box.exec();
     switch (r) {
     case QMessageBox::Yes:

@@ -1,7 +1,9 @@
 #include "data/uDM.h"
 
+#include "app/uSendRules.h"
 #include "app/uUi.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QLocale>
 #include <QRandomGenerator>
@@ -21,6 +23,14 @@ const QString kConnectFailed = QStringLiteral("网络异常，数据库连接失
 const QString kConnectCaption = QStringLiteral("连接异常");
 const QString kInvalidLogin = QStringLiteral("用户名或密码无效");
 const QString kNotConnected = QStringLiteral("数据库连接异常");
+
+// The connection's options. Found rows: an update that leaves a value as it
+// was still counts its row. Read and write time-outs keep a hung server from
+// blocking the window for good.
+const QString kConnectOptions =
+    QStringList{QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=15"), QStringLiteral("MYSQL_OPT_READ_TIMEOUT=60"),
+                QStringLiteral("MYSQL_OPT_WRITE_TIMEOUT=60"), QStringLiteral("CLIENT_FOUND_ROWS")}
+        .join(QLatin1Char(';'));
 
 bool isIdentStart(QChar c)
 {
@@ -60,11 +70,14 @@ QHash<QString, QString> placeholders(const QString& sql)
     return out;
 }
 
+// The connection is gone: the client lost it (2006, 2013, 2055), or the
+// server ended it (4031 idle too long, 1927 killed, 1053 shutting down). The
+// server undoes a transaction whose COMMIT it has not received.
 bool isConnectionLost(const QSqlError& e)
 {
     const QString code = e.nativeErrorCode();
     return code == QLatin1String("2006") || code == QLatin1String("2013") || code == QLatin1String("2055") ||
-           code == QLatin1String("4031");
+           code == QLatin1String("4031") || code == QLatin1String("1927") || code == QLatin1String("1053");
 }
 
 // A deadlock (also a cluster's conflict between two nodes) or a lock-wait
@@ -101,11 +114,6 @@ qint64 utf8Bytes(const QString& s)
     return n;
 }
 
-QString megabytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
-}
-
 // What the user is told when the server refused a batch's insert because it
 // would have had to cut or alter a value (the session runs in strict mode).
 QString storeRefusal(const QSqlError& e)
@@ -130,10 +138,7 @@ TDM::TDM() : connName_(QStringLiteral("conn%1").arg(g_connCounter.fetch_add(1)))
     db.setUserName(QString::fromLatin1(DbUser));
     db.setPassword(QString::fromLatin1(DbPassword));
     db.setDatabaseName(QString::fromLatin1(DbName));
-    // Found rows: an update that leaves a value as it was still counts its row.
-    // Read and write time-outs keep a hung server from blocking the window for good.
-    db.setConnectOptions(QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=15;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_"
-                                        "WRITE_TIMEOUT=60;CLIENT_FOUND_ROWS"));
+    db.setConnectOptions(kConnectOptions);
 }
 
 TDM::~TDM()
@@ -185,13 +190,15 @@ bool TDM::EnsureConnected()
             db.setHostName(host_);
             db.setPort(port_);
         }
+        bool lost = false;
         if (db.isOpen()) {
             // An open handle may stand for a connection the server has dropped.
             QSqlQuery ping(db);
-            if (!ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError()))
-                db.close();
+            lost = !ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError());
         }
-        if (!db.isOpen())
+        if (lost)
+            reopenLost();
+        else if (!db.isOpen())
             openConn();
         ok = db.isOpen();
     }
@@ -227,6 +234,22 @@ bool TDM::openConn()
         lastError_ = s.lastError();
         db.close();
         return false;
+    }
+    reopenGaveUp_ = false;
+    return true;
+}
+
+bool TDM::reopenLost()
+{
+    Close();
+    QElapsedTimer waited;
+    waited.start();
+    while (!openConn()) {
+        if (waited.elapsed() >= ReconnectWaitMs) {
+            reopenGaveUp_ = true;
+            return false;
+        }
+        QThread::msleep(ReconnectPauseMs);
     }
     return true;
 }
@@ -272,15 +295,16 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
     return true;
 }
 
-bool TDM::ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError* err)
+bool TDM::ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError& err)
 {
     QSqlQuery q(conn());
-    return Exec(q, sql, params, err);
+    return Exec(q, sql, params, &err);
 }
 
 bool TDM::TryExecuteSql(const QString& sql, const TSqlParams& params)
 {
-    return ExecuteSql(sql, params);
+    QSqlError ignored;
+    return ExecuteSql(sql, params, ignored);
 }
 
 bool TDM::NextSubmitId(int& id)
@@ -440,7 +464,7 @@ qint64 TDM::BalanceValue(const QVariant& v)
 
 void TDM::LoadSystemParameters(TPara& para)
 {
-    para.DefaultLimitRate = 90;
+    para.DefaultLimitRate = FallbackLimitRate;
     para.Notice = QStringLiteral("欢迎使用本系统");
     QSqlQuery q(conn());
     if (!Exec(q, QStringLiteral("select * from sysPara")))
@@ -469,7 +493,7 @@ void TDM::LoadSystemParameters(TPara& para)
             double d = c.toDouble(t, &ok);
             if (!ok)
                 d = sys.toDouble(t, &ok);
-            para.DefaultLimitRate = (ok && std::isfinite(d)) ? d : 90;
+            para.DefaultLimitRate = (ok && std::isfinite(d)) ? d : FallbackLimitRate;
         } else if (is(name, "bookingNotice")) {
             para.BookingNotice = value;
         } else if (is(name, "customerNotice")) {
@@ -598,7 +622,7 @@ bool TDM::GetLimitRate(const QString& name, int& rate)
 qint64 TDM::BatchStatementBytes(const TSmsRec& batch)
 {
     return utf8Bytes(batch.PhonesText) + utf8Bytes(batch.TestPhonesText) + utf8Bytes(batch.Content) +
-           utf8Bytes(batch.CustomerName) + 1024;
+           utf8Bytes(batch.CustomerName) + StatementOverhead;
 }
 
 bool TDM::SubmitBatch(TSmsRec batch)
@@ -616,13 +640,17 @@ bool TDM::SubmitBatch(TSmsRec batch)
     if (batch.PhoneCount < 0 || batch.MsgCount < 0 || batch.PhoneCount > std::numeric_limits<int>::max())
         return false;
     const qint64 bytes = BatchStatementBytes(batch);
-    return runTries([&] { return submitOnce(batch, appoint, bytes); });
+    int id = 0; // taken by the first try that gets that far, kept by the others
+    return runTries([&] { return submitOnce(batch, appoint, bytes, id); });
 }
 
-// What a failed try leads to: another try after a conflict or a lock-wait
-// time-out, else the operation's failure.
+// What a try that failed before its COMMIT leads to: another try after a
+// conflict, a lock-wait time-out or a lost connection, else the operation's
+// failure.
 TDM::TTry TDM::tryAgain(const QSqlError& e)
 {
+    if (isConnectionLost(e))
+        return TTry::Lost;
     const QString code = e.nativeErrorCode();
     if (code == QLatin1String("1213"))
         return TTry::Retry;
@@ -634,10 +662,22 @@ TDM::TTry TDM::tryAgain(const QSqlError& e)
 bool TDM::runTries(const std::function<TTry()>& once)
 {
     int waits = 0;
+    bool reconnected = false;
     for (int attempt = 1;; ++attempt) {
         const TTry r = once();
         if (r == TTry::Done || r == TTry::Failed)
             return r == TTry::Done;
+        if (r == TTry::Lost) {
+            // COMMIT never went out, so the server keeps nothing of the try:
+            // it runs again at once on a new connection (behind a proxy, on
+            // the node that takes over), once per operation, and not when the
+            // server has already been waited for in vain.
+            if (reconnected || reopenGaveUp_ || !reopenLost())
+                return false;
+            reconnected = true;
+            ++reconnects_;
+            continue;
+        }
         // A lock-wait time-out has already waited the server's whole time-out:
         // fewer tries for those than for conflicts, which end at once.
         if (r == TTry::Waited)
@@ -652,11 +692,12 @@ bool TDM::runTries(const std::function<TTry()>& once)
     }
 }
 
-TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes)
+TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id)
 {
     QSqlError err;
-    int id = 0;
-    if (!nextSubmitId(id, &err))
+    // The batch's number is its key: tried again under that number, a batch
+    // could never be stored twice.
+    if (id == 0 && !nextSubmitId(id, &err))
         return tryAgain(err);
     {
         // A statement bigger than the server takes would only cost the
@@ -670,14 +711,14 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
                 QStringLiteral("本批短信提交时约需 %1 MB，超过了数据库服务器单次提交的上限 %2 MB"
                                "（max_allowed_packet = %3 字节），未提交，也未扣费。"
                                "请把号码列表分成几批，分别发送。")
-                    .arg(megabytes(bytes + PacketHeadroom), megabytes(limit), QString::number(limit));
+                    .arg(Megabytes(bytes + PacketHeadroom), Megabytes(limit), QString::number(limit));
             return TTry::Failed;
         }
     }
     QDateTime now;
     if (!GetServerTime(now, &err))
         return tryAgain(err);
-    const qint64 cost = batch.PhoneCount * qint64(batch.MsgCount);
+    const qint64 cost = BatchCost(batch.PhoneCount, batch.MsgCount);
 
     QSqlDatabase db = conn();
     if (!db.transaction()) {
@@ -735,6 +776,7 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
         if (isRetryable(e))
             return abort(e); // refused at commit (a cluster's conflict): nothing was stored
         // The answer to COMMIT is lost or unclear: the batch may be stored.
+        ++lostCommits_;
         db.rollback();
         return confirmSubmitted(id);
     }
@@ -748,7 +790,11 @@ TDM::TTry TDM::confirmSubmitted(int id)
     // Behind a proxy the new connection may reach another node of a cluster:
     // there the read first waits until that node has applied what the cluster
     // committed before it (a server without a cluster ignores the setting,
-    // one that lacks it refuses it, and the read goes on either way).
+    // one that lacks it refuses it, and the read goes on either way). A
+    // connection lost with the answer is opened anew as after any loss: the
+    // node that took over answers once the proxy has seen the old one die.
+    if (!IsConnected())
+        reopenLost();
     QSqlQuery q(conn());
     QSqlError err;
     const bool causal = TryExecuteSql(QStringLiteral("set session wsrep_sync_wait=1"));
@@ -848,6 +894,7 @@ TDM::TTry TDM::rechargeOnce(const QString& contributor, const QString& customer,
             return abort(e); // refused at commit: nothing was stored
         // A recharge has no key to look it up by: whether a COMMIT without an
         // answer took effect is unknown, and it is never run again blindly.
+        ++lostCommits_;
         db.rollback();
         return TTry::Failed;
     }

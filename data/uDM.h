@@ -36,7 +36,10 @@ public:
     // deadlock or a lock-wait time-out (1213, 1205: also what a cluster gives
     // when two nodes change the same row at once) is run again as a whole,
     // with its batch number, after a short random pause: TransactionTries
-    // tries in all. A COMMIT whose answer is lost is never run again.
+    // tries in all. One whose connection is lost before its COMMIT went out
+    // has committed nothing: it is run again once more on a new connection,
+    // also with its batch number. A COMMIT whose answer is lost is never run
+    // again.
     // Measured on a three-node cluster with four busy clients: about one call
     // in twenty meets a conflict, and a call run again meets another about two
     // times in five; twelve tries leave a give-up to a few calls in a million.
@@ -46,9 +49,18 @@ public:
     static constexpr int LockWaitTries = 3;
     static constexpr int RetryPauseMinMs = 50;
     static constexpr int RetryPauseMaxMs = 250;
+    // A connection found lost is opened anew without a message for up to
+    // ReconnectWaitMs, a try every ReconnectPauseMs: behind a proxy, a node
+    // that has just died is taken for alive until the proxy's checks have
+    // failed twice (about two seconds), and a connection made meanwhile fails.
+    static constexpr int ReconnectWaitMs = 5000;
+    static constexpr int ReconnectPauseMs = 200;
     // Room kept below the server's max_allowed_packet for what a batch's
     // statement carries besides its texts.
     static constexpr qint64 PacketHeadroom = 64 * 1024;
+    // What a batch's insert is counted to carry besides its texts: the
+    // statement, the times and the numbers (BatchStatementBytes).
+    static constexpr qint64 StatementOverhead = 1024;
 
     TDM();
     ~TDM();
@@ -72,9 +84,12 @@ public:
     // an empty QString goes out as '' even when it is null (Qt would send NULL);
     // only an invalid QVariant binds NULL.
     bool Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params = {}, QSqlError* err = nullptr);
-    // Runs a statement without result. A failure is passed on in *err (false).
-    bool ExecuteSql(const QString& sql, const TSqlParams& params = {}, QSqlError* err = nullptr);
-    // Like ExecuteSql; any failure yields false and nothing is shown.
+    // Runs a statement without result and passes a failure on to its caller:
+    // false, with the server's error in err, which the caller must take.
+    [[nodiscard]] bool ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError& err);
+    // Runs a statement without result and only tells whether it ran: a
+    // failure yields false and goes no further (LastError() keeps it).
+    // Nothing is shown; the caller reports.
     bool TryExecuteSql(const QString& sql, const TSqlParams& params = {});
     bool NextSubmitId(int& id);
     // The server's clock as its wall clock (see uWallClock.h). A failure, or a
@@ -100,18 +115,23 @@ public:
     // server, a text the database cannot store as it is, an outcome that
     // cannot be confirmed); empty otherwise.
     QString SubmitRefusal() const { return submitRefusal_; }
-    // The bytes that a batch's insert carries: its texts in UTF-8 and a
-    // kilobyte for the statement, the times and the numbers.
+    // The bytes that a batch's insert carries: its texts in UTF-8 and
+    // StatementOverhead.
     static qint64 BatchStatementBytes(const TSmsRec& batch);
 
     // The last server error seen by an operation (for logs and tests).
     QSqlError LastError() const { return lastError_; }
     // Forgets it, so that the next operation's error can be told from an older one.
     void ClearLastError() { lastError_ = QSqlError(); }
-    // Since this module was made: transactions run again after a deadlock or
-    // conflict, and ones that still met one at their last try (logs, tests, benchmarks).
+    // Since this module was made (logs, tests, benchmarks): transactions run
+    // again after a deadlock or conflict, ones that still met one at their
+    // last try, ones run again on a new connection after theirs was lost
+    // before COMMIT, and COMMITs whose answer was lost (the outcome of a send
+    // was then looked up; that of a recharge is unknown).
     int Retries() const { return retries_; }
     int ConflictFailures() const { return conflictFailures_; }
+    int Reconnects() const { return reconnects_; }
+    int LostCommits() const { return lostCommits_; }
 
     // Reads a balance column: as a floating value truncated toward zero, whole
     // numbers of any size exactly; NULL reads as 0.
@@ -119,16 +139,18 @@ public:
 
 private:
     // How one try of a balance transaction ended: Retry after a conflict,
-    // Waited after a lock-wait time-out; both are run again.
-    enum class TTry { Done, Failed, Retry, Waited };
+    // Waited after a lock-wait time-out, Lost when the connection was lost
+    // before COMMIT went out; all three are run again.
+    enum class TTry { Done, Failed, Retry, Waited, Lost };
     static TTry tryAgain(const QSqlError& e);
     bool runTries(const std::function<TTry()>& once);
-    TTry submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes);
+    TTry submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id);
     TTry confirmSubmitted(int id);
     TTry rechargeOnce(const QString& contributor, const QString& customer, int amount);
     bool nextSubmitId(int& id, QSqlError* err);
     void noteError(const QSqlError& e);
-    bool openConn(); // opens conn without a message
+    bool openConn();   // opens conn without a message
+    bool reopenLost(); // the same, for a connection found lost: tries again for a while
     bool lookupBalance(const QString& name, qint64& balance);
 
     QString connName_;
@@ -138,6 +160,9 @@ private:
     QString submitRefusal_;
     int retries_ = 0;
     int conflictFailures_ = 0;
+    int reconnects_ = 0;
+    int lostCommits_ = 0;
+    bool reopenGaveUp_ = false; // no new connection after a loss; until one is made
 };
 
 // The one data module of the program.

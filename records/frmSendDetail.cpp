@@ -4,6 +4,7 @@
 #include "app/uUi.h"
 #include "app/uUiQt.h"
 #include "data/uDM.h"
+#include "data/uDbFailure.h"
 #include "data/uWallClock.h"
 #include "records/uSendRecordModel.h"
 
@@ -32,6 +33,8 @@ const QString kSelect = QStringLiteral("select submitid,content,customerName,") 
 // The same rows counted: the count of the listing without reading its rows.
 const QString kCount = QStringLiteral("select count(*) from  submit where customerName=:customerName");
 const QString kPeriod = QStringLiteral("\n and submittime<=:endtime and submittime>=:starttime");
+// Leads the top-level error report of a listing that failed.
+const QString kReadFailed = QStringLiteral("读取发送记录失败");
 
 QToolButton* toolButton(QWidget* parent, const char* name, const QString& caption, QStyle::StandardPixmap pic)
 {
@@ -108,7 +111,8 @@ TsendDetailFrm::TsendDetailFrm(QWidget* parent) : TWorkPage(parent)
     connect(btnFilter, &QToolButton::clicked, this, &TsendDetailFrm::btnFilterClick);
     // toggled fires only when the state really changes.
     connect(chkFilterByTime, &QCheckBox::toggled, this, &TsendDetailFrm::chkFilterByTimeClick);
-    connect(model_, &TSendRecordModel::fetchFailed, this, [](const QString& text) { ReportError(text); });
+    connect(model_, &TSendRecordModel::fetchFailed, this,
+            [](const QSqlError& err) { ReportError(DbFailureReport(kReadFailed, err)); });
 }
 
 void TsendDetailFrm::InitPage()
@@ -169,6 +173,6 @@ void TsendDetailFrm::LoadRecords()
     };
     if (!model_->Open(select, count, params, nullptr, &err, showCount)) {
         busy.release();
-        ReportError(err.text());
+        ReportError(DbFailureReport(kReadFailed, err));
     }
 }

@@ -179,11 +179,10 @@ const TSendRecordModel::Packet* TSendRecordModel::packet(int index) const
 void TSendRecordModel::fail(const QSqlError& err) const
 {
     broken_ = true;
-    const QString text = err.text();
     auto* self = const_cast<TSendRecordModel*>(this);
     // The grid asked from inside its own painting or scrolling: report later.
     QMetaObject::invokeMethod(
-        self, [self, text]() { emit self->fetchFailed(text); }, Qt::QueuedConnection);
+        self, [self, err]() { emit self->fetchFailed(err); }, Qt::QueuedConnection);
 }
 
 int TSendRecordModel::rowCount(const QModelIndex& parent) const

@@ -79,7 +79,7 @@ public:
 signals:
     // Reading a packet failed while the grid scrolled; the listing stops
     // there. Delivered after the grid's own event has been handled.
-    void fetchFailed(const QString& text);
+    void fetchFailed(const QSqlError& error);
 
 private:
     struct Row

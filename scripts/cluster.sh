@@ -2,10 +2,17 @@
 # A three-node MariaDB Galera cluster on loopback with HAProxy in front: the
 # service database as a site runs it when one server is not enough.
 #
-#   cluster.sh start  [--port P] [--dir D]   starts what is not running yet;
-#       the proxy listens on 127.0.0.1:P (default 13306; 3306 is the program's
-#       built-in address). The first start creates the schema and the demo
-#       content; later starts reuse the data folders.
+#   cluster.sh start  [--port P] [--dir D] [--active N | --multi-primary] [--sql F]...
+#       starts what is not running yet; the proxy listens on 127.0.0.1:P
+#       (default 13306; 3306 is the program's built-in address). The first
+#       start creates the schema, applies each --sql file once and loads the
+#       demo content; later starts reuse the data folders.
+#       The proxy sends every connection to one node, the active one (node 1,
+#       or N), and the others stand by: one writer at a time, so that no two
+#       nodes change the same row at once. --multi-primary spreads the
+#       connections over all three instead (round robin). The choice is kept
+#       in D like the port; a start that changes it rewrites the proxy's
+#       configuration and restarts the proxy (its sessions are cut).
 #   cluster.sh stop   [--dir D]              stops the proxy and the nodes
 #   cluster.sh status [--dir D]              ports, PIDs and each node's state
 #   cluster.sh kill N [--dir D]              SIGKILLs node N (1..3), for tests;
@@ -27,10 +34,19 @@ node_arg=""
 if [ "$cmd" = kill ]; then node_arg=${1:-}; [ -n "$node_arg" ] && shift; fi
 dir=$root/.cluster
 port=""
+shape=""  # "active N" or "multi-primary"; empty: as kept in the folder
+extra_sql=()
 while [ $# -gt 0 ]; do
   case "$1" in
   --port) port=${2:?--port needs a value}; shift 2 ;;
   --dir) dir=${2:?--dir needs a value}; shift 2 ;;
+  --active)
+    [[ "${2:-}" =~ ^[123]$ ]] || { echo "--active needs 1, 2 or 3" >&2; exit 2; }
+    shape="active $2"; shift 2 ;;
+  --multi-primary) shape="multi-primary"; shift ;;
+  --sql)
+    [ -f "${2:-}" ] || { echo "--sql needs a file" >&2; exit 2; }
+    extra_sql+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"); shift 2 ;;
   *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -192,14 +208,42 @@ CREATE USER IF NOT EXISTS 'haproxy_check'@'127.0.0.1';
 FLUSH PRIVILEGES;
 SQL
   node_sql "$n" <"$root/db/schema.sql"
+  # What a site adds to the schema (--sql), once, before any content.
+  local f
+  for f in "${extra_sql[@]}"; do
+    log "applying $f"
+    node_sql "$n" <"$f" || { log "$f failed"; return 1; }
+  done
   node_sql "$n" <"$root/db/demo.sql"
   touch "$dir/setup.done"
 }
 
-write_proxy_config() {
-  cat >"$dir/haproxy.cfg" <<CFG
+# The proxy's shape: "active N" (one writer, N = 1..3) or "multi-primary".
+# Kept in the folder; a folder without a choice has one writer, node 1.
+proxy_shape() {
+  if [ -n "$shape" ]; then
+    echo "$shape"
+  elif [ -f "$dir/proxy.shape" ]; then
+    cat "$dir/proxy.shape"
+  else
+    echo "active 1"
+  fi
+}
+
+# The proxy's configuration for port $1 and shape $2. One writer: the active
+# node takes every connection while it is up; the first backup that is up
+# takes them while it is not. Sessions on a node that is marked down are cut
+# at once (their clients reconnect to the next node rather than wait on a
+# dead one), and when the active node is up again, the sessions on the backup
+# are cut, so that writes go to one node only.
+proxy_config() {
+  local listen=$1 shape=$2 active="" n
+  [[ "$shape" =~ ^active\ ([123])$ ]] && active=${BASH_REMATCH[1]}
+  cat <<CFG
 global
   maxconn 4000
+  external-check
+  insecure-fork-wanted
 
 defaults
   mode tcp
@@ -210,24 +254,43 @@ defaults
   option redispatch
 
 listen sms
-  bind 127.0.0.1:$1
-  balance roundrobin
-  option mysql-check user haproxy_check post-41
-  default-server check inter 1s fall 2 rise 2
-  server node1 127.0.0.1:$SQL1
-  server node2 127.0.0.1:$SQL2
-  server node3 127.0.0.1:$SQL3
+  bind 127.0.0.1:$listen
 CFG
+  if [ -z "$active" ]; then
+    echo "  balance roundrobin"
+  fi
+  # A node counts as up while it is synced (scripts/node-check.sh): a joining
+  # node opens its port before it has caught up.
+  cat <<CFG
+  option external-check
+  external-check command "$here/node-check.sh"
+  timeout check 2s
+  default-server check inter 1s fall 2 rise 2 on-marked-down shutdown-sessions
+CFG
+  for n in 1 2 3; do
+    if [ -z "$active" ]; then
+      echo "  server node$n 127.0.0.1:$(sql_port "$n")"
+    elif [ "$n" = "$active" ]; then
+      echo "  server node$n 127.0.0.1:$(sql_port "$n") on-marked-up shutdown-backup-sessions"
+    else
+      echo "  server node$n 127.0.0.1:$(sql_port "$n") backup"
+    fi
+  done
 }
 
 start_proxy() {
-  local want=$1 pid
+  local want=$1 pid wanted
+  wanted=$(proxy_shape)
   if pid=$(proxy_pid); then
-    [ "$(cat "$dir/proxy.port" 2>/dev/null)" = "$want" ] && return 0
+    # Running as wanted: left alone. Another port or shape: restarted with it.
+    [ "$(cat "$dir/proxy.port" 2>/dev/null)" = "$want" ] &&
+      [ "$(cat "$dir/haproxy.cfg" 2>/dev/null)" = "$(proxy_config "$want" "$wanted")" ] && return 0
+    log "proxy restarts ($wanted on port $want)"
     kill "$pid"; wait_gone "$pid" 10 || true
   fi
   if ! port_free "$want"; then log "port $want is taken"; return 1; fi
-  write_proxy_config "$want"
+  proxy_config "$want" "$wanted" >"$dir/haproxy.cfg"
+  echo "$wanted" >"$dir/proxy.shape"
   haproxy -D -f "$dir/haproxy.cfg" -p "$dir/haproxy.pid" >>"$dir/haproxy.log" 2>&1
   echo "$want" >"$dir/proxy.port"
   # Ready once the nodes are seen up and a login through it works.
@@ -247,9 +310,13 @@ do_start() {
   done
   if [ ${#running[@]} -eq 0 ]; then
     local first=""
-    if ! has_data 1 || [ ! -f "$dir/setup.done" ]; then
+    # A new cluster when no node has data, or the first set-up did not end
+    # (only node 1 has data then). Node 1 without data beside nodes that have
+    # it is rebuilt from them: it joins like any node.
+    if [ ! -f "$dir/setup.done" ] || ! { has_data 1 || has_data 2 || has_data 3; }; then
       # A new cluster: node 1 gets an empty database and bootstraps.
       if ! has_data 1; then
+        rm -f "$dir/setup.done"
         rm -rf "$dir/node1/data"; mkdir -p "$dir/node1/data"
         mariadb-install-db --no-defaults --datadir="$dir/node1/data" --user=root \
           --auth-root-authentication-method=normal --skip-test-db \
@@ -309,7 +376,7 @@ do_status() {
   load_ports
   local pid
   if pid=$(proxy_pid); then
-    echo "proxy 127.0.0.1:$(cat "$dir/proxy.port") pid $pid"
+    echo "proxy 127.0.0.1:$(cat "$dir/proxy.port") pid $pid  $(cat "$dir/proxy.shape" 2>/dev/null || echo "multi-primary")"
   else
     echo "proxy not running"
   fi
@@ -330,5 +397,9 @@ kill)
   [[ "$node_arg" =~ ^[123]$ ]] || { echo "usage: $0 kill 1|2|3 [--dir D]" >&2; exit 2; }
   if pid=$(node_pid "$node_arg"); then kill -9 "$pid"; wait_gone "$pid" 10 || true; fi
   ;;
-*) echo "usage: $0 start|stop|status [--port P] [--dir D] | kill N [--dir D]" >&2; exit 2 ;;
+*)
+  echo "usage: $0 start [--port P] [--dir D] [--active N | --multi-primary] [--sql FILE]... |" \
+    "stop|status [--dir D] | kill N [--dir D]" >&2
+  exit 2
+  ;;
 esac

@@ -58,10 +58,10 @@ setup)
   auth=()
   ready=""
   for _ in $(seq 1 1200); do # up to a minute on a loaded machine
-    if mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" -e 'select 1' >/dev/null 2>&1; then
+    if timeout 5 mariadb --no-defaults --connect-timeout=2 --socket="$dir/sock" -uroot -p"$password" -e 'select 1' >/dev/null 2>&1; then
       auth=(-p"$password"); ready=1; break
     fi
-    if mariadb --no-defaults --socket="$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1; then
+    if timeout 5 mariadb --no-defaults --connect-timeout=2 --socket="$dir/sock" -uroot -e 'select 1' >/dev/null 2>&1; then
       ready=1; break
     fi
     sleep 0.05

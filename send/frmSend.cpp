@@ -1,7 +1,9 @@
 #include "send/frmSend.h"
 
 #include "app/uDataType.h"
+#include "app/uFlagScope.h"
 #include "app/uPageHost.h"
+#include "app/uSendRules.h"
 #include "app/uUi.h"
 #include "app/uUiQt.h"
 #include "data/uDM.h"
@@ -14,8 +16,9 @@
 #include <QDateEdit>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QGuiApplication>
+#include <QHBoxLayout>
 #include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
@@ -25,6 +28,7 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTextDocument>
 #include <QTimeEdit>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -58,20 +62,6 @@ private:
     unsigned calls_ = 0;
 };
 
-// Marks the page busy for a list operation or a send; the previous state comes back at the end.
-class TBusyGuard
-{
-public:
-    explicit TBusyGuard(bool& flag) : flag_(flag), old_(flag) { flag_ = true; }
-    ~TBusyGuard() { flag_ = old_; }
-    TBusyGuard(const TBusyGuard&) = delete;
-    TBusyGuard& operator=(const TBusyGuard&) = delete;
-
-private:
-    bool& flag_;
-    bool old_;
-};
-
 QLabel* boldLabel(const QString& text, QWidget* parent, const char* name = nullptr)
 {
     auto* l = new QLabel(text, parent);
@@ -90,6 +80,16 @@ QPushButton* button(const QString& text, QWidget* parent, const char* name)
     return b;
 }
 
+// The caption of the count label for a text of n UTF-16 units: the count, and
+// past one segment the number of segments it is sent in.
+QString contentCountText(qsizetype n)
+{
+    QString caption = QString::number(n);
+    if (n > SegmentUnits)
+        caption += QStringLiteral("，信息超过%1个字，将分%2条发送.").arg(SegmentUnits).arg(SegmentCount(n));
+    return caption;
+}
+
 } // namespace
 
 TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
@@ -98,24 +98,40 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     inputPhones = [](QStringList*& l) { return InputPhones(l); };
     inputTestPhones = [](QStringList*& l) { return InputTestPhones(l); };
 
-    // --- message area ---
-    auto* top = new QWidget(this);
-    top->setFixedHeight(230);
-    auto* caption = new QHBoxLayout;
-    caption->addWidget(new QLabel(QStringLiteral("发送内容"), top));
+    auto* main = new QVBoxLayout(this);
+    main->addWidget(createMessageArea());
+    main->addWidget(createPhoneHeader());
+    main->addLayout(createPhoneArea(), 1);
+    connectSignals();
+}
+
+QWidget* TSendFrm::createMessageArea()
+{
+    messageArea_ = new QWidget(this);
+    messageArea_->setObjectName(QStringLiteral("messageArea"));
+    messageArea_->setFixedHeight(MessageAreaHeight);
+    messageArea_->installEventFilter(this);
+
+    auto* caption = messageCaption_ = new QHBoxLayout;
+    caption->addWidget(new QLabel(QStringLiteral("发送内容"), messageArea_));
     caption->addSpacing(24);
-    caption->addWidget(new QLabel(QStringLiteral("字数"), top));
-    lblContentCnt = boldLabel(QStringLiteral("0"), top, "lblContentCnt");
-    lblContentCnt->setMinimumWidth(lblContentCnt->fontMetrics().horizontalAdvance(
-        QStringLiteral("100000，信息超过70个字，将分10000条发送.")));
+    caption->addWidget(new QLabel(QStringLiteral("字数"), messageArea_));
+    lblContentCnt = boldLabel(QStringLiteral("0"), messageArea_, "lblContentCnt");
+    // Room for the longest count the label is meant to show.
+    lblContentCnt->setMinimumWidth(lblContentCnt->fontMetrics().horizontalAdvance(contentCountText(700000)));
     caption->addWidget(lblContentCnt);
-    lblSendInfo = boldLabel(QStringLiteral("正在向服务器提交数据，请稍后....."), top, "lblSendInfo");
+    lblSendInfo = boldLabel(QStringLiteral("正在向服务器提交数据，请稍后....."), messageArea_, "lblSendInfo");
     lblSendInfo->setVisible(false);
     caption->addWidget(lblSendInfo);
     caption->addStretch();
-    EdtMessage = new QPlainTextEdit(top);
+
+    EdtMessage = new QPlainTextEdit(messageArea_);
     EdtMessage->setObjectName(QStringLiteral("EdtMessage"));
-    st = new QProgressBar(top);
+    // Four lines of text stay in view, whatever the booking notice below takes.
+    EdtMessage->setMinimumHeight(
+        4 * EdtMessage->fontMetrics().lineSpacing() +
+        2 * (EdtMessage->frameWidth() + int(EdtMessage->document()->documentMargin())));
+    st = new QProgressBar(messageArea_);
     st->setObjectName(QStringLiteral("st"));
     st->setRange(0, 100);
     st->setValue(0);
@@ -125,37 +141,47 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(200);
 
-    // --- booking and send strip ---
-    edtDate = new QDateEdit(top);
+    auto* layout = new QVBoxLayout(messageArea_);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addLayout(caption);
+    layout->addWidget(EdtMessage, 1);
+    layout->addWidget(st);
+    layout->addLayout(createBookingStrip());
+    return messageArea_;
+}
+
+QGridLayout* TSendFrm::createBookingStrip()
+{
+    edtDate = new QDateEdit(messageArea_);
     edtDate->setObjectName(QStringLiteral("edtDate"));
     edtDate->setCalendarPopup(true);
     edtDate->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-    edtTime = new QTimeEdit(top);
+    edtTime = new QTimeEdit(messageArea_);
     edtTime->setObjectName(QStringLiteral("edtTime"));
     edtTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
-    lblBookingNotice =
-        new QLabel(QStringLiteral("注意事项:预约发送只有超过2万条时有效，预约时间在24小时内有效。"), top);
+    lblBookingNotice = new QLabel(messageArea_);
     lblBookingNotice->setObjectName(QStringLiteral("lblBookingNotice"));
     lblBookingNotice->setWordWrap(true);
-    btnBookingSend = button(QStringLiteral("预约发送"), top, "btnBookingSend");
+    // Its width follows the strip, never the other way round (see placeBookingNotice).
+    lblBookingNotice->setMinimumWidth(1);
+    btnBookingSend = button(QStringLiteral("预约发送"), messageArea_, "btnBookingSend");
     btnBookingSend->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
-    btnSend = button(QStringLiteral("立即发送"), top, "btnSend");
+    btnSend = button(QStringLiteral("立即发送"), messageArea_, "btnSend");
     btnSend->setIcon(style()->standardIcon(QStyle::SP_ArrowForward));
-    auto* strip = new QHBoxLayout;
-    strip->addWidget(edtDate);
-    strip->addWidget(edtTime);
-    strip->addWidget(lblBookingNotice, 1);
-    strip->addWidget(btnBookingSend);
-    strip->addWidget(btnSend);
 
-    auto* topLayout = new QVBoxLayout(top);
-    topLayout->setContentsMargins(0, 0, 0, 0);
-    topLayout->addLayout(caption);
-    topLayout->addWidget(EdtMessage, 1);
-    topLayout->addWidget(st);
-    topLayout->addLayout(strip);
+    bookingStrip_ = new QGridLayout;
+    bookingStrip_->addWidget(edtDate, 0, 0);
+    bookingStrip_->addWidget(edtTime, 0, 1);
+    bookingStrip_->addWidget(lblBookingNotice, 0, 2);
+    bookingStrip_->setColumnStretch(2, 1);
+    bookingStrip_->addWidget(btnBookingSend, 0, 3);
+    bookingStrip_->addWidget(btnSend, 0, 4);
+    SetBookingNotice(QStringLiteral("注意事项:预约发送只有超过2万条时有效，预约时间在24小时内有效。"));
+    return bookingStrip_;
+}
 
-    // --- phone list area ---
+QWidget* TSendFrm::createPhoneHeader()
+{
     phoneHeader = new QWidget(this);
     auto* header = new QHBoxLayout(phoneHeader);
     header->setContentsMargins(0, 0, 0, 0);
@@ -171,7 +197,11 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     lblphoneInfo->setVisible(false);
     header->addWidget(lblphoneInfo);
     header->addStretch();
+    return phoneHeader;
+}
 
+QHBoxLayout* TSendFrm::createPhoneArea()
+{
     phones_ = new TPhoneListModel(this);
     lstPhone = new TPhoneListView(this);
     lstPhone->setObjectName(QStringLiteral("lstPhone"));
@@ -182,6 +212,14 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     listPolicy.setRetainSizeWhenHidden(true);
     lstPhone->setSizePolicy(listPolicy);
 
+    auto* listRow = new QHBoxLayout;
+    listRow->addWidget(lstPhone, 1);
+    listRow->addLayout(createPhoneButtons());
+    return listRow;
+}
+
+QVBoxLayout* TSendFrm::createPhoneButtons()
+{
     BtnInput = button(QStringLiteral("手工录入"), this, "BtnInput");
     BtnLoadPhone = button(QStringLiteral("文件导入"), this, "BtnLoadPhone");
     btnPasteImport = button(QStringLiteral("粘贴导入"), this, "btnPasteImport");
@@ -193,15 +231,11 @@ TSendFrm::TSendFrm(QWidget* parent) : TWorkPage(parent)
     for (QPushButton* b : {BtnInput, BtnLoadPhone, btnPasteImport, BtnInsetPhone, BtnDelete, btnClear, BtnCheckPhone})
         buttons->addWidget(b);
     buttons->addStretch();
-    auto* listRow = new QHBoxLayout;
-    listRow->addWidget(lstPhone, 1);
-    listRow->addLayout(buttons);
+    return buttons;
+}
 
-    auto* main = new QVBoxLayout(this);
-    main->addWidget(top);
-    main->addWidget(phoneHeader);
-    main->addLayout(listRow, 1);
-
+void TSendFrm::connectSignals()
+{
     connect(EdtMessage, &QPlainTextEdit::textChanged, this, &TSendFrm::EdtMessageChange);
     connect(Timer1, &QTimer::timeout, this, &TSendFrm::Timer1Timer);
     connect(btnSend, &QPushButton::clicked, this, &TSendFrm::btnSendClick);
@@ -221,7 +255,7 @@ void TSendFrm::InitPage()
 {
     edtDate->setDate(QDate::currentDate());
     edtTime->setTime(QTime::currentTime());
-    lblBookingNotice->setText(Para.BookingNotice);
+    SetBookingNotice(Para.BookingNotice);
     ArrangeColumns();
 }
 
@@ -251,6 +285,8 @@ bool TSendFrm::eventFilter(QObject* watched, QEvent* event)
     // The list box also changes width when the layout alone moves it.
     if (watched == lstPhone && event->type() == QEvent::Resize)
         ArrangeColumns();
+    if (watched == messageArea_ && event->type() == QEvent::Resize)
+        placeBookingNotice();
     // Paste on the list adds the clipboard's lines, as the paste button does.
     if (watched == lstPhone && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Paste)) {
@@ -258,6 +294,54 @@ bool TSendFrm::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     return TWorkPage::eventFilter(watched, event);
+}
+
+void TSendFrm::SetBookingNotice(const QString& text)
+{
+    lblBookingNotice->setText(text);
+    lblBookingNotice->setToolTip(text);
+    placeBookingNotice();
+}
+
+void TSendFrm::placeBookingNotice()
+{
+    // Until the page's layout has given the area its width there is nothing
+    // to go by; the area's first resize places the notice.
+    if (!messageArea_->testAttribute(Qt::WA_Resized))
+        return;
+    // The notice stands beside the time fields where its one line fits there;
+    // otherwise it takes a line of its own below them, across the whole
+    // strip, wrapped. That line comes out of the memo, down to the memo's
+    // minimum; only a notice longer still makes the message area higher.
+    QGridLayout* strip = bookingStrip_;
+    const QList<QWidget*> row{edtDate, edtTime, btnBookingSend, btnSend};
+    const int hspacing = std::max(0, strip->horizontalSpacing());
+    int others = int(row.size()) * hspacing;
+    int rowHeight = 0;
+    for (QWidget* w : row) {
+        others += w->sizeHint().width();
+        rowHeight = std::max(rowHeight, w->sizeHint().height());
+    }
+    const int width = messageArea_->contentsRect().width();
+    const QString text = lblBookingNotice->text();
+    const bool beside =
+        lblBookingNotice->fontMetrics().horizontalAdvance(text) + 2 * lblBookingNotice->margin() <=
+        width - others;
+    if (beside != noticeBeside_) {
+        noticeBeside_ = beside;
+        strip->removeWidget(lblBookingNotice);
+        if (beside)
+            strip->addWidget(lblBookingNotice, 0, 2);
+        else
+            strip->addWidget(lblBookingNotice, 1, 0, 1, int(row.size()) + 1);
+    }
+    const int notice =
+        beside ? 0
+               : std::max(0, strip->verticalSpacing()) + lblBookingNotice->heightForWidth(std::max(1, width));
+    const int spacing = std::max(0, messageArea_->layout()->spacing());
+    const int needed = messageCaption_->sizeHint().height() + EdtMessage->minimumHeight() + st->height() +
+                       rowHeight + notice + 3 * spacing;
+    messageArea_->setFixedHeight(std::max(MessageAreaHeight, needed));
 }
 
 // --- labels ---
@@ -274,6 +358,17 @@ void TSendFrm::ShowPhoneInfo(bool visible, const QString& text)
     Pause(30);
 }
 
+// --- one operation at a time ---
+
+bool TSendFrm::whenIdle(const std::function<void()>& operation)
+{
+    if (busy_)
+        return false;
+    const TFlagScope busy(busy_);
+    operation();
+    return true;
+}
+
 // --- pending lists ---
 
 void TSendFrm::AddToPending(const QString& kind, const QStringList& list)
@@ -282,18 +377,6 @@ void TSendFrm::AddToPending(const QString& kind, const QStringList& list)
         Para.Phones.append(list);
     else if (kind == QLatin1String("test"))
         Para.TestPhones.append(list);
-}
-
-void TSendFrm::RemoveFromPending(const QString& kind, const QString& number)
-{
-    QStringList* pending = kind == QLatin1String("manual") ? &Para.Phones
-                           : kind == QLatin1String("test") ? &Para.TestPhones
-                                                           : nullptr;
-    if (!pending)
-        return;
-    const qsizetype i = pending->indexOf(number);
-    if (i >= 0)
-        pending->removeAt(i);
 }
 
 void TSendFrm::removeEqualEntries(QStringList& pending, const QHash<QByteArrayView, qsizetype>& counts)
@@ -355,9 +438,6 @@ void TSendFrm::addLines(const QStringList& lines)
 void TSendFrm::handEntry(const std::function<bool(QStringList*&)>& dialog, const QString& info,
                          const QString& kind)
 {
-    if (busy_)
-        return;
-    TBusyGuard guard(busy_);
     QStringList lines;
     QStringList* list = &lines;
     TBusyCursor cursor;
@@ -377,19 +457,25 @@ void TSendFrm::handEntry(const std::function<bool(QStringList*&)>& dialog, const
 
 void TSendFrm::BtnInputClick()
 {
-    handEntry(inputPhones, QStringLiteral("正在添加数据，请稍后....."), QStringLiteral("manual"));
+    whenIdle([this] {
+        handEntry(inputPhones, QStringLiteral("正在添加数据，请稍后....."), QStringLiteral("manual"));
+    });
 }
 
 void TSendFrm::BtnInsetPhoneClick()
 {
-    handEntry(inputTestPhones, QStringLiteral("正在插入数据，请稍后....."), QStringLiteral("test"));
+    whenIdle([this] {
+        handEntry(inputTestPhones, QStringLiteral("正在插入数据，请稍后....."), QStringLiteral("test"));
+    });
 }
 
 void TSendFrm::BtnLoadPhoneClick()
 {
-    if (busy_)
-        return;
-    TBusyGuard guard(busy_);
+    whenIdle([this] { importFile(); });
+}
+
+void TSendFrm::importFile()
+{
     TBusyCursor cursor;
     const QString name = AskOpenFileName(PhoneImportFilter());
     if (name.isEmpty())
@@ -397,14 +483,17 @@ void TSendFrm::BtnLoadPhoneClick()
     // Room for a text file's lines; space not used is never touched.
     if (const qint64 size = QFileInfo(name).size(); size > 0 && size <= MaxImportBytes)
         phones_->reserve(size / 8, size);
-    importLines(cursor, name, [&](TPhoneImport& reader, const TPhoneImport::Sink& sink) { return reader.run(name, sink); });
+    importLines(cursor, name,
+                [&](TPhoneImport& reader, const TPhoneImport::Sink& sink) { return reader.run(name, sink); });
 }
 
 void TSendFrm::btnPasteImportClick()
 {
-    if (busy_)
-        return;
-    TBusyGuard guard(busy_);
+    whenIdle([this] { importPasted(); });
+}
+
+void TSendFrm::importPasted()
+{
     TBusyCursor cursor;
     const QString text = QGuiApplication::clipboard()->text();
     if (text.isEmpty())
@@ -475,9 +564,11 @@ void TSendFrm::importLines(TBusyCursor& cursor, const QString& name,
 
 void TSendFrm::BtnDeleteClick()
 {
-    if (busy_)
-        return;
-    TBusyGuard guard(busy_);
+    whenIdle([this] { deleteSelected(); });
+}
+
+void TSendFrm::deleteSelected()
+{
     TBusyCursor cursor;
     ShowPhoneInfo(true, QStringLiteral("正在删除选中数据，请稍后....."));
     phoneHeader->repaint();
@@ -588,9 +679,11 @@ QString exampleLine(qsizetype row, QByteArrayView utf8)
 
 void TSendFrm::BtnCheckPhoneClick()
 {
-    if (busy_)
-        return;
-    TBusyGuard guard(busy_);
+    whenIdle([this] { checkNumbers(); });
+}
+
+void TSendFrm::checkNumbers()
+{
     const QString caption = QStringLiteral("号码检查");
 
     QList<QPair<qsizetype, qsizetype>> ranges; // lines to remove, in list order
@@ -667,27 +760,28 @@ void TSendFrm::BtnCheckPhoneClick()
 
 void TSendFrm::btnClearClick()
 {
-    if (busy_)
-        return;
-    phones_->clear();
-    ShowPhoneCount();
-    Para.Phones.clear();
-    Para.TestPhones.clear();
+    whenIdle([this] {
+        phones_->clear();
+        ShowPhoneCount();
+        Para.Phones.clear();
+        Para.TestPhones.clear();
+    });
 }
 
 // --- message ---
 
 void TSendFrm::EdtMessageChange()
 {
+    const qsizetype n = messageText().size();
+    msgCount = SegmentCount(n);
+    lblContentCnt->setText(contentCountText(n));
+}
+
+QString TSendFrm::messageText() const
+{
     QString text = EdtMessage->toPlainText();
     text.remove(QLatin1Char('\r'));
-    const qsizetype n = text.size();
-    msgCount = int(n / 70 + (n % 70 > 0 ? 1 : 0));
-    QString caption = QString::number(n);
-    if (n > 70)
-        caption +=
-            QStringLiteral("，信息超过70个字，将分") + QString::number(msgCount) + QStringLiteral("条发送.");
-    lblContentCnt->setText(caption);
+    return text;
 }
 
 void TSendFrm::Timer1Timer()
@@ -710,23 +804,19 @@ void TSendFrm::SetSendEnabled(bool enabled)
 
 void TSendFrm::btnSendClick()
 {
-    if (busy_)
-        return;
-    DoSend(false);
-    HostRefreshBalance();
+    if (whenIdle([this] { DoSend(false); }))
+        HostRefreshBalance();
 }
 
 void TSendFrm::btnBookingSendClick()
 {
-    if (busy_)
-        return;
-    DoSend(true);
-    HostRefreshBalance();
+    if (whenIdle([this] { DoSend(true); }))
+        HostRefreshBalance();
 }
 
 void TSendFrm::DoSend(bool booking)
 {
-    TBusyGuard guard(busy_);
+    const TFlagScope busy(busy_);
     if (!AskYesNo(QStringLiteral("请确认发送内容和号码无误，确定要发送么？"), QStringLiteral("提示")))
         return;
     if (!RequireLogin())
@@ -734,22 +824,7 @@ void TSendFrm::DoSend(bool booking)
     const QString failed = QStringLiteral("发送失败");
 
     TSmsRec rec;
-    {
-        qsizetype len = 0;
-        for (const QString& s : Para.TestPhones)
-            len += s.size() + 1;
-        for (const QString& s : Para.Phones)
-            len += s.size() + 1;
-        rec.TestPhonesText.reserve(len);
-        for (const QString& s : Para.TestPhones) {
-            rec.TestPhonesText += s;
-            rec.TestPhonesText += QLatin1Char('\n');
-        }
-        for (const QString& s : Para.Phones) {
-            rec.TestPhonesText += s;
-            rec.TestPhonesText += QLatin1Char('\n');
-        }
-    }
+    rec.TestPhonesText = PendingPhonesText(Para.TestPhones, Para.Phones);
     const qint64 lines = phones_->count();
     if (lines == 0) {
         ShowError(QStringLiteral("接收号码不能为空"), failed);
@@ -758,11 +833,9 @@ void TSendFrm::DoSend(bool booking)
     rec.PhonesText = phones_->text(); // every line with its line feed, shared not copied
     rec.PhoneCount = lines;
 
-    QString content = EdtMessage->toPlainText();
-    content.remove(QLatin1Char('\r'));
-    rec.Content = content;
+    rec.Content = messageText();
     rec.MsgCount = msgCount;
-    if (content.isEmpty()) {
+    if (rec.Content.isEmpty()) {
         ShowError(QStringLiteral("发送内容不能为空"), failed);
         return;
     }
@@ -779,8 +852,7 @@ void TSendFrm::DoSend(bool booking)
             return;
         balance = 0; // a customer who is not found has no balance
     }
-    const qint64 needed = qint64(msgCount) * lines;
-    if (needed > balance) {
+    if (BatchCost(lines, msgCount) > balance) {
         ShowError(QStringLiteral("账户余额不足，请充值后再发送"), failed);
         return;
     }

@@ -8,12 +8,15 @@
 #include <functional>
 
 class QDateEdit;
+class QGridLayout;
+class QHBoxLayout;
 class QLabel;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QTimeEdit;
 class QTimer;
+class QVBoxLayout;
 class QWidget;
 class TBusyCursor;
 class TPhoneListModel;
@@ -33,7 +36,6 @@ public:
     void ShowPhoneCount();
     void ShowPhoneInfo(bool visible, const QString& text);
     void AddToPending(const QString& kind, const QStringList& list);
-    void RemoveFromPending(const QString& kind, const QString& number);
     void BtnInputClick();
     void BtnLoadPhoneClick();
     // Adds the clipboard's lines as an import adds a file's lines (also Ctrl+V on the list).
@@ -47,7 +49,9 @@ public:
 
     // --- message and send ---
     void EdtMessageChange();
-    void EdtMessageKeyDown() {}
+    // Shows text as the booking notice, whole: beside the time fields where
+    // it fits on one line, else wrapped on a line of its own; also its tooltip.
+    void SetBookingNotice(const QString& text);
     void SetSendEnabled(bool enabled);
     void btnSendClick();
     void btnBookingSendClick();
@@ -92,6 +96,29 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The message area's height, unless the booking notice needs more.
+    static constexpr int MessageAreaHeight = 230;
+
+    // The parts of the page, top to bottom.
+    QWidget* createMessageArea();
+    QGridLayout* createBookingStrip();
+    QWidget* createPhoneHeader();
+    QHBoxLayout* createPhoneArea();
+    QVBoxLayout* createPhoneButtons();
+    void connectSignals();
+    void placeBookingNotice();
+
+    // Runs one operation of the page unless another one runs: a list operation
+    // or a send pumps window messages, so clicks on the page's buttons arrive
+    // in the middle of it and are ignored here. False when it did not run.
+    bool whenIdle(const std::function<void()>& operation);
+    void importFile();
+    void importPasted();
+    void deleteSelected();
+    void checkNumbers();
+    // The memo's text without carriage returns: what is counted and sent.
+    QString messageText() const;
+
     void FrameResize();
     void Timer1Timer();
     void addLines(const QStringList& lines);
@@ -107,9 +134,14 @@ private:
     // in all) and, for each, one equal entry from each pending list.
     void removeRows(const QList<QPair<qsizetype, qsizetype>>& ranges, qsizetype rows);
     // Removes, for every selected line, one equal entry from a pending list:
-    // the first ones of each text, as RemoveFromPending would one by one.
+    // the first ones of each text, as if the lines were taken one by one from
+    // the last, each with the first entry equal to it.
     static void removeEqualEntries(QStringList& pending, const QHash<QByteArrayView, qsizetype>& counts);
 
+    QWidget* messageArea_ = nullptr;
+    QHBoxLayout* messageCaption_ = nullptr;
+    QGridLayout* bookingStrip_ = nullptr;
+    bool noticeBeside_ = true;
     TPhoneListModel* phones_ = nullptr;
     int msgCount = 0;
     bool busy_ = false;

@@ -5,11 +5,18 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStringDecoder>
 #include <QStyledItemDelegate>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cstring>
 #include <vector>
+
+QString Utf8Text(QByteArrayView utf8)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return decoder.decode(utf8);
+}
 
 // --- model ---
 
@@ -49,7 +56,7 @@ QStringList TPhoneListModel::lines() const
 QString TPhoneListModel::text() const
 {
     const qsizetype size = announced_ < starts_.size() ? starts_[announced_] : buf_.size();
-    return QString::fromUtf8(QByteArrayView(buf_).first(size));
+    return Utf8Text(QByteArrayView(buf_).first(size));
 }
 
 void TPhoneListModel::reserve(qsizetype lines, qsizetype bytes)
@@ -227,10 +234,10 @@ QString Utf8Prefix(QByteArrayView utf8, qsizetype chars)
     // to the start of a character, which loses at most one.
     qsizetype bytes = std::max<qsizetype>(chars, 0) * 3 + 4;
     if (bytes >= utf8.size())
-        return QString::fromUtf8(utf8);
+        return Utf8Text(utf8);
     while (bytes > 0 && (uchar(utf8[bytes]) & 0xC0) == 0x80)
         --bytes;
-    return QString::fromUtf8(utf8.first(bytes));
+    return Utf8Text(utf8.first(bytes));
 }
 
 TPhoneListView::TPhoneListView(QWidget* parent) : QAbstractItemView(parent)

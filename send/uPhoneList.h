@@ -12,6 +12,10 @@
 #include <QStringView>
 #include <functional>
 
+// Decodes UTF-8 as it stands: a byte-order mark at its start is a character of
+// the text (U+FEFF), kept as it was entered; QString::fromUtf8 would drop it.
+QString Utf8Text(QByteArrayView utf8);
+
 // Lines kept in one UTF-8 buffer, each followed by a line feed, plus the start
 // offset of every line. UTF-8 keeps a list of numbers at about the size of the
 // file it came from; the batch's number text is decoded from it once, at send.
@@ -25,7 +29,7 @@ public:
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
     qsizetype count() const { return announced_; }
-    QString line(qsizetype row) const { return QString::fromUtf8(lineUtf8(row)); }
+    QString line(qsizetype row) const { return Utf8Text(lineUtf8(row)); }
     // The line's bytes in UTF-8, without its line feed.
     QByteArrayView lineUtf8(qsizetype row) const;
     QStringList lines() const;

@@ -1,6 +1,8 @@
 #include "send/import/uImportJob.h"
 
+#include "app/uDataType.h"
 #include "send/uPhoneCheck.h"
+#include "send/uPhoneList.h"
 #include "send/import/uTextInput.h"
 
 #include <QList>
@@ -9,11 +11,6 @@
 namespace {
 
 const QString NothingAdded = QStringLiteral("\n未添加任何号码。");
-
-QString megabytes(qint64 bytes)
-{
-    return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1);
-}
 
 // True when a cell reads as a number of some kind (digits, perhaps with + - ( ) . and
 // blanks): a first row whose cell does not is taken for a header.
@@ -72,7 +69,7 @@ QByteArrayView oneLine(QByteArrayView cell, QByteArray& scratch)
 {
     bool bad = false;
     if (ValidUtf8Prefix(reinterpret_cast<const uchar*>(cell.data()), cell.size(), &bad) != cell.size() || bad) {
-        scratch = QString::fromUtf8(cell).toUtf8();
+        scratch = Utf8Text(cell).toUtf8();
         cell = scratch;
     }
     if (!cell.contains('\n') && !cell.contains('\r'))
@@ -131,10 +128,10 @@ TImportOutcome TImportJob::readFailed(const QString& why)
 
 TImportOutcome TImportJob::tooLarge(qint64 size)
 {
-    const QString actual = size >= 0 ? QStringLiteral("（%1 MB）").arg(megabytes(size)) : QString();
+    const QString actual = size >= 0 ? QStringLiteral("（%1 MB）").arg(Megabytes(size)) : QString();
     return fail(TImportOutcome::TooLarge,
                 QStringLiteral("%1太大%2，不能导入号码列表：可导入的内容最大 %3 MB（工作簿按解压后的每一部分计）。")
-                        .arg(subject_, actual, megabytes(maxBytes_)) +
+                        .arg(subject_, actual, Megabytes(maxBytes_)) +
                     NothingAdded);
 }
 

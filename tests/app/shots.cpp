@@ -2,6 +2,10 @@
 // PNG files, offscreen, against a throwaway database holding the demo
 // customer. Run through scripts/screenshots.sh.
 //   korvessa_shots [folder]      (default: shots)
+//   korvessa_shots --wm [folder] on a real X display with a window manager:
+//     the whole screen, window frames and title bars included, with the real
+//     message boxes (captions, the top-level error report) and the send page
+//     at its default and its minimum size.
 #include "accounts/frmEditPwd.h"
 #include "accounts/frmMgrAccount.h"
 #include "accounts/frmNewUser.h"
@@ -25,8 +29,10 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -101,13 +107,156 @@ QStringList numbers(int n)
         l << QStringLiteral("1%1").arg(3600000000LL + qint64(i) * 7919 % 999999999, 10, 10, QLatin1Char('0'));
     return l;
 }
+
+// The whole screen as the window manager shows it, cut to around rect.
+void saveScreen(const QRect& rect, const char* name)
+{
+    const QString file = QDir(g_out).filePath(QLatin1String(name));
+    const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    const QRect around = rect.adjusted(-40, -40, 40, 40).intersected(screen.rect());
+    if (screen.copy(around).save(file)) {
+        std::printf("%s\n", qPrintable(file));
+    } else {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        ++g_failures;
+    }
+}
+
+// Saves the next message box with its frame, once the window manager has
+// framed it, then answers it with answer (a button's caption).
+void saveNextBox(const char* name, const QString& answer, int tries = 300)
+{
+    QTimer::singleShot(20, qApp, [name, answer, tries] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        const bool framed = box && box->isVisible() && box->frameGeometry().height() > box->height();
+        if (!framed) {
+            if (tries > 0)
+                saveNextBox(name, answer, tries - 1);
+            return;
+        }
+        QTimer::singleShot(400, box, [box, name, answer] {
+            saveScreen(box->frameGeometry(), name);
+            std::printf("  [%s] %s: %dx%d\n", qPrintable(box->windowTitle()), qPrintable(box->text()),
+                        box->frameGeometry().width(), box->frameGeometry().height());
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == answer) {
+                    b->click();
+                    return;
+                }
+            box->close();
+        });
+    });
+}
+
+// Under a window manager: the real boxes and the send page's booking notice.
+int windowManagerShots(TfrmMain& w, TestServer& server)
+{
+    TQtUiSeam real;
+    TUiSeam* recorder = SetUiSeam(&real);
+    w.btnSend->click();
+    wait(300);
+    auto* send = qobject_cast<TSendFrm*>(w.Page(TPageKind::Send));
+    if (!send)
+        return 1;
+
+    // The booking notice, the demo's and a long one, at the default and the minimum size.
+    const QString longNotice =
+        QStringLiteral("预约提示：预约时间请选在24小时以内，且只有超过2万条的批次才能预约；"
+                       "预约时间已过的批次不再发送，请提前安排好发送时间，如有疑问请致电客服。");
+    const QSize defaultSize = w.size();
+    const struct
+    {
+        const char* name;
+        bool longText;
+        bool minimum;
+    } notices[] = {{"wm-send-default.png", false, false},
+                   {"wm-send-minimum.png", false, true},
+                   {"wm-send-long-default.png", true, false},
+                   {"wm-send-long-minimum.png", true, true}};
+    const QString demoNotice = send->lblBookingNotice->text();
+    for (const auto& n : notices) {
+        send->SetBookingNotice(n.longText ? longNotice : demoNotice);
+        w.resize(n.minimum ? w.minimumSize() : defaultSize);
+        wait(700);
+        std::printf("  window %dx%d\n", w.width(), w.height());
+        saveScreen(w.frameGeometry(), n.name);
+    }
+    send->SetBookingNotice(demoNotice);
+    w.resize(defaultSize);
+    wait(300);
+
+    // A send: the question, then the success box.
+    const QStringList list = numbers(3);
+    send->inputPhones = [list](QStringList*& l) {
+        if (!l)
+            l = new QStringList;
+        *l = list;
+        return true;
+    };
+    send->BtnInput->click();
+    send->EdtMessage->setPlainText(
+        QStringLiteral("【短信平台】会议通知：周五下午三点在三楼会议室召开季度总结会。"));
+    saveNextBox("wm-box-question.png", QStringLiteral("是(&Y)"));
+    // The success box comes once the question is gone.
+    QTimer::singleShot(1500, qApp, [] { saveNextBox("wm-box-send-succeeded.png", QStringLiteral("确定")); });
+    send->btnSend->click();
+    wait(300);
+
+    // Every caption the program uses, each with its shortest text.
+    const struct
+    {
+        const char* caption;
+        const char* text;
+        const char* file;
+    } boxes[] = {{"充值成功", "充值成功", "wm-box-recharge-succeeded.png"},
+                 {"修改失败", "修改密码失败", "wm-box-change-failed.png"},
+                 {"添加失败", "用户已存在", "wm-box-add-failed.png"},
+                 {"密码修改", "旧密码有误", "wm-box-password.png"}};
+    for (const auto& b : boxes) {
+        saveNextBox(b.file, QStringLiteral("确定"));
+        ShowInfo(QString::fromUtf8(b.text), QString::fromUtf8(b.caption));
+        wait(200);
+    }
+
+    // The records page with the database gone: the top-level error report.
+    w.btnBrowInfo->click();
+    wait(300);
+    auto* records = qobject_cast<TsendDetailFrm*>(w.Page(TPageKind::SendDetail));
+    if (records) {
+        // The first listing finds its connection dropped, the next one no server.
+        server.stop();
+        saveNextBox("wm-records-connection-lost.png", QStringLiteral("确定"));
+        records->btnChargeDetail->click();
+        wait(300);
+        saveNextBox("wm-records-cannot-connect.png", QStringLiteral("确定"));
+        records->btnChargeDetail->click();
+        wait(300);
+        if (!server.start())
+            return 1;
+    }
+    // The account page's recharge records with the table gone: refused by the server.
+    w.btnMgrAcount->click();
+    wait(300);
+    auto* accounts = qobject_cast<TaccountMgrFrm*>(w.Page(TPageKind::AccountMgr));
+    if (accounts && server.exec(QStringLiteral("rename table charge to charge_gone"))) {
+        accounts->btnAll->click();
+        saveNextBox("wm-accounts-refused.png", QStringLiteral("确定"));
+        accounts->btnDetailFilter->click();
+        wait(300);
+        server.exec(QStringLiteral("rename table charge_gone to charge"));
+    }
+    SetUiSeam(recorder);
+    return 0;
+}
 } // namespace
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     InstallQtChinese();
-    g_out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("shots");
+    const bool wm = argc > 1 && QLatin1String(argv[1]) == QLatin1String("--wm");
+    const int outArg = wm ? 2 : 1;
+    g_out = argc > outArg ? QString::fromLocal8Bit(argv[outArg]) : QStringLiteral("shots");
     QDir().mkpath(g_out);
 
     TestServer server;
@@ -155,6 +304,15 @@ int main(int argc, char* argv[])
     if (!Para.LoggedIn) {
         std::fprintf(stderr, "the demo login did not succeed\n");
         return 1;
+    }
+    if (wm) {
+        const int r = windowManagerShots(w, server);
+        for (const TUiMessage& m : ui.shown)
+            std::fprintf(stderr, "message box [%s] %s\n", qPrintable(m.caption), qPrintable(m.text));
+        w.hide();
+        frmMain = nullptr;
+        DM = nullptr;
+        return r == 0 && g_failures == 0 ? 0 : 1;
     }
     wait(4000); // the notice has moved in from the right
     save(&w, "main.png");

@@ -571,7 +571,7 @@ private slots:
             QVERIFY(QFile::setPermissions(readOnly, perms));
         }
         const QString expected = beside ? besideFile : QDir(config).filePath(QStringLiteral("korvessa.ini"));
-        const QString got = TfrmMain::PlacementFileName(program, config, TfrmMain::CanWriteFile);
+        const QString got = TWindowPlacement::FileFor(program, config, TWindowPlacement::CanWriteFile);
         const bool permissionsBind = readOnly.isEmpty() || !QFileInfo(readOnly).isWritable();
         if (!readOnly.isEmpty())
             QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -602,7 +602,7 @@ private slots:
         QStringList asked;
         TfrmMain::SetWriteCheck([&](const QString& file) {
             asked << file;
-            return folderWritable && TfrmMain::CanWriteFile(file);
+            return folderWritable && TWindowPlacement::CanWriteFile(file);
         });
         const QString besideFile = programFolder + QStringLiteral("/korvessa.ini");
         const QString configFile =

@@ -614,6 +614,58 @@ private slots:
         QCOMPARE(ui.count(), 2);
     }
 
+    // The booking notice beside the time fields is shown whole at every size
+    // the window can take, from its minimum size up, with the whole text in
+    // its tooltip as well.
+    void bookingNoticeShownWhole_data()
+    {
+        QTest::addColumn<QString>("notice");
+        QTest::addColumn<bool>("fitsDefaultSize"); // the window keeps its default size
+        const QString longer =
+            QStringLiteral("预约提示：预约时间请选在24小时以内，且只有超过2万条的批次才能预约；"
+                           "预约时间已过的批次不再发送，请提前安排好发送时间，如有疑问请致电客服。");
+        QTest::newRow("built-in length")
+            << QStringLiteral("注意事项:预约发送只有超过2万条时有效，预约时间在24小时内有效。") << true;
+        QTest::newRow("long") << longer << true;
+        // Longer than the memo can make room for: the message area grows.
+        QTest::newRow("very long") << longer.repeated(6) << false;
+    }
+    void bookingNoticeShownWhole()
+    {
+        QFETCH(QString, notice);
+        QFETCH(bool, fitsDefaultSize);
+        FakeUi ui;
+        SQL_EXEC(server,
+                 QStringLiteral("update sysPara set value='%1' where name='bookingNotice'").arg(notice));
+        STEP(startAs(QStringLiteral("Alice"), QStringLiteral("Secret1")));
+        QLabel* label = sendPage()->lblBookingNotice;
+        QCOMPARE(label->text(), notice);
+        const QSize defaultSize = w->size();
+        if (fitsDefaultSize)
+            QCOMPARE(defaultSize, QSize(915, 568));
+        for (const QSize size : {defaultSize, w->minimumSize(), QSize(1400, 900)}) {
+            w->resize(size);
+            QApplication::processEvents();
+            QVERIFY(w->size() == size.expandedTo(w->minimumSize()));
+            const QString at = QStringLiteral("at %1x%2").arg(w->width()).arg(w->height());
+            // All of its lines fit the label, and the label lies inside every
+            // widget it is part of, up to the window.
+            const int needed =
+                label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+            QVERIFY2(label->height() >= needed,
+                     qPrintable(at + QStringLiteral(": %1 < %2").arg(label->height()).arg(needed)));
+            if (!label->wordWrap())
+                QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(at));
+            for (QWidget* c = label; c != w.get(); c = c->parentWidget()) {
+                const QRect inParent(c->mapTo(c->parentWidget(), QPoint(0, 0)), c->size());
+                QVERIFY2(c->parentWidget()->rect().contains(inParent),
+                         qPrintable(at + QLatin1Char(' ') + c->objectName()));
+            }
+        }
+        QCOMPARE(label->toolTip(), notice);
+        QCOMPARE(ui.count(), 0);
+    }
+
     void exitQuestion()
     {
         FakeUi ui;

@@ -219,6 +219,67 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
+    // No box is narrower than a window manager needs to show its caption
+    // whole: the caption in a bold title font, and room for the window's icon
+    // and the title bar's three buttons and margins (120 pixels; 86 under
+    // openbox's default theme). Every caption the program uses, each with the
+    // shortest text it comes with.
+    void boxesAreWideEnoughForTheirCaptions_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("question");
+        QTest::newRow("send succeeded") << "发送成功"
+                                        << "信息提交成功" << false;
+        QTest::newRow("send failed") << "发送失败"
+                                     << "接收号码不能为空" << false;
+        QTest::newRow("recharge succeeded") << "充值成功"
+                                            << "充值成功" << false;
+        QTest::newRow("recharge failed") << "充值失败"
+                                         << "充值失败" << false;
+        QTest::newRow("change failed") << "修改失败"
+                                       << "修改密码失败" << false;
+        QTest::newRow("add failed") << "添加失败"
+                                    << "用户已存在" << false;
+        QTest::newRow("password") << "密码修改"
+                                  << "旧密码有误" << false;
+        QTest::newRow("login failed") << "登录失败"
+                                      << "用户名或密码无效" << false;
+        QTest::newRow("connection") << "连接异常"
+                                    << "网络异常，数据库连接失败" << false;
+        QTest::newRow("number check") << "号码检查"
+                                      << "共1行号码。" << false;
+        QTest::newRow("notice") << "提示"
+                                << "是否退出程序？" << true;
+        QTest::newRow("top-level report") << "Korvessa"
+                                          << "无法写入文件 a" << false;
+        QTest::newRow("a single character") << "x"
+                                            << "y" << false;
+    }
+    void boxesAreWideEnoughForTheirCaptions()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, text);
+        QFETCH(bool, question);
+        int width = 0;
+        QFont font;
+        whenModal([&](QWidget* w) {
+            if (auto* box = qobject_cast<QMessageBox*>(w)) {
+                width = box->width();
+                font = box->font();
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
+        });
+        if (question)
+            AskYesNo(text, caption);
+        else
+            ShowInfo(text, caption);
+        QVERIFY(width > 0);
+        font.setBold(true);
+        const int needed = QFontMetrics(font).horizontalAdvance(caption) + 120;
+        QVERIFY2(width >= needed, qPrintable(QStringLiteral("%1 < %2").arg(width).arg(needed)));
+    }
+
     // A text field's context menu reads in Chinese.
     void contextMenuInChinese()
     {

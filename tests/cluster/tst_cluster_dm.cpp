@@ -1,11 +1,14 @@
-// The data module on a multi-primary cluster: counters taken on different
-// nodes at once, and sends and recharges through the proxy while a node is
-// killed and brought back. Conflicting changes on two nodes make one of them
-// fail at once (error 1213); the module must run such work again rather than
-// fail the customer, and nothing may be stored twice or lost.
+// The data module on the cluster: counters taken on different nodes at once,
+// and the hot-row workload (sends and recharges among one parent and its
+// sub-accounts) through the proxy while a node is killed and brought back.
+// Conflicting changes on two nodes make one of them fail at once (error
+// 1213); the module runs such work again rather than fail the customer. Work
+// whose connection dies before its COMMIT runs again on the node that takes
+// over. Nothing may be stored twice or lost, and every node keeps the same books.
 #include "data/uDM.h"
 #include "tests/cluster/ClusterEnv.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QSet>
 #include <QThread>
@@ -37,12 +40,15 @@ enum TPhase { Before, NodeDown, NodeBack, Done };
 struct TOp
 {
     bool send = false;
-    QString content; // the batch's own text, to find its row
+    QString content;                  // a send's own text, to find its row
+    int from = 0, to = 0, amount = 0; // a recharge's customers and amount
     bool ok = false;
     bool errored = false;    // failed with a server or connection error, not a refusal
-    bool lostAnswer = false; // that error was a lost connection: the work may be stored
+    bool lostCommit = false; // the answer to its COMMIT was lost
+    bool unknown = false;    // and its outcome is not known to the client
     QString code;            // the server's error number
-    int tries = 1;           // conflicts met, plus one
+    int tries = 1;           // tries taken
+    qint64 ms = 0;           // how long the call took
     int phase = Before;
 };
 
@@ -51,14 +57,8 @@ struct TWorker
     std::vector<TOp> ops;
     QString error;
     bool probeOk = false;
-    int retries = 0;
+    int retries = 0, reconnects = 0;
 };
-
-bool isLostConnection(const QSqlError& e)
-{
-    const QString c = e.nativeErrorCode();
-    return c == QLatin1String("2013") || c == QLatin1String("2006");
-}
 
 // "1: 850, 2: 40, 3: 10" from the tries each call took.
 QString histogram(const std::vector<std::vector<int>>& tries)
@@ -90,8 +90,8 @@ private slots:
         SKIP_WITHOUT_CLUSTER(env);
         QCOMPARE(env.nodePorts.size(), 3);
         QString err;
-        // The node that is never killed.
-        admin = env.open(QStringLiteral("admin"), env.nodePorts[0], &err);
+        // Node 2: the workload kills node 1 (the proxy's active node) or node 3.
+        admin = env.open(QStringLiteral("admin"), env.nodePorts[1], &err);
         QVERIFY2(admin.isOpen(), qPrintable(err));
     }
 
@@ -172,15 +172,25 @@ private slots:
                  threads * kCalls);
     }
 
-    // Random sends and recharges among a parent and its sub-accounts through the
-    // proxy; meanwhile one node is killed and, some seconds later, started again.
+    // The hot-row workload: five clients send and recharge at random among a
+    // parent and its three sub-accounts, all through the proxy; meanwhile a
+    // node is killed (-9) and, some seconds later, started again. The active
+    // node takes every write: its death cuts every session at once.
+    void workloadWhileANodeDies_data()
+    {
+        QTest::addColumn<int>("node"); // 1..3
+        QTest::newRow("active node") << 1;
+        QTest::newRow("standby node") << 3;
+    }
     void workloadWhileANodeDies()
     {
-        constexpr int kThreads = 4;
+        QFETCH(int, node);
+        constexpr int kThreads = 5;
         constexpr qint64 kStart = 10000;
         customers.clear();
+        const QString round = QString::number(node);
         for (int i = 0; i < 4; ++i)
-            customers << name(i);
+            customers << name(i) + QStringLiteral("_") + round;
         QString err;
         QVERIFY2(execOn(admin,
                         QStringLiteral("insert into customers(customername,password,parentname,smscount) "
@@ -208,20 +218,24 @@ private slots:
                 ++ready;
                 while (ready.load() < kThreads)
                     std::this_thread::yield();
-                std::mt19937 rng(4321u + unsigned(t));
+                std::mt19937 rng(4321u + unsigned(t) + 100u * unsigned(node));
                 auto pick = [&](int n) { return int(rng() % unsigned(n)); };
                 for (int i = 0; phase.load() != Done; ++i) {
                     TOp op;
                     dm.ClearLastError();
                     const int conflictFailures = dm.ConflictFailures();
                     const int retriesBefore = dm.Retries();
+                    const int reconnectsBefore = dm.Reconnects();
+                    const int lostCommitsBefore = dm.LostCommits();
+                    QElapsedTimer took;
+                    took.start();
                     if (pick(2) == 0) {
                         TSmsRec b;
                         b.PhoneCount = 1 + pick(5);
                         for (qint64 k = 0; k < b.PhoneCount; ++k)
                             b.PhonesText += QStringLiteral("1390000%1\n").arg(k);
                         b.MsgCount = 1 + pick(4);
-                        b.Content = QStringLiteral("%1 集群 %2/%3").arg(env.tag).arg(t).arg(i);
+                        b.Content = QStringLiteral("%1 集群 %2/%3/%4").arg(env.tag).arg(node).arg(t).arg(i);
                         b.CustomerName = customers[pick(customers.size())];
                         if (pick(2) == 0)
                             b.TestPhonesText = QStringLiteral("13800000000\n");
@@ -229,10 +243,12 @@ private slots:
                         op.content = b.Content;
                         op.ok = dm.SubmitBatch(b);
                     } else {
-                        const int from = pick(customers.size());
-                        const int to = (from + 1 + pick(customers.size() - 1)) % customers.size();
-                        op.ok = dm.Recharge(customers[from], customers[to], pick(161) - 60);
+                        op.from = pick(customers.size());
+                        op.to = (op.from + 1 + pick(customers.size() - 1)) % customers.size();
+                        op.amount = pick(161) - 60;
+                        op.ok = dm.Recharge(customers[op.from], customers[op.to], op.amount);
                     }
+                    op.ms = took.elapsed();
                     // A conflict that was run again and then refused for the balance is
                     // a refusal; one met at the last try is a failure.
                     const QSqlError e = dm.LastError();
@@ -240,17 +256,22 @@ private slots:
                                           e.nativeErrorCode() == QLatin1String("1205");
                     if (!op.ok && e.isValid() && (!conflict || dm.ConflictFailures() > conflictFailures)) {
                         op.errored = true;
-                        op.lostAnswer = isLostConnection(e);
                         op.code = e.nativeErrorCode();
                     }
+                    op.lostCommit = dm.LostCommits() > lostCommitsBefore;
+                    // A recharge whose COMMIT answer is lost is not looked up; a send
+                    // is, and says so when the look-up could not tell.
+                    op.unknown = op.lostCommit && !op.ok && (!op.send || !dm.SubmitRefusal().isEmpty());
                     // The phase the call ended in: one that began before the kill may meet it.
                     op.phase = std::min(phase.load(), int(NodeBack));
-                    op.tries = 1 + dm.Retries() - retriesBefore + dm.ConflictFailures() - conflictFailures;
+                    op.tries = 1 + dm.Retries() - retriesBefore + dm.Reconnects() - reconnectsBefore +
+                               dm.ConflictFailures() - conflictFailures;
                     r.ops.push_back(op);
                 }
                 // Once the node is back, a client works as before: a zero recharge changes
                 // no balance and is refused only by an error.
                 r.retries = dm.Retries();
+                r.reconnects = dm.Reconnects();
                 r.probeOk = dm.Recharge(customers[t % 4], customers[(t + 1) % 4], 0);
                 if (!r.probeOk)
                     r.error = QStringLiteral("last recharge failed: ") + dm.LastError().text();
@@ -264,41 +285,72 @@ private slots:
         QThread::sleep(3);
         QString out;
         phase = NodeDown; // calls from here on may meet the dying node
-        const bool killed = env.script({QStringLiteral("kill"), QStringLiteral("3")}, &out);
+        const bool killed = env.script({QStringLiteral("kill"), QString::number(node)}, &out);
         const qint64 killedAt = clock.elapsed();
-        QThread::sleep(8);
+        QThread::sleep(10);
         const bool restarted = killed && env.script({QStringLiteral("start")}, &out);
         const qint64 backAt = clock.elapsed();
         phase = NodeBack;
-        QThread::sleep(4);
+        QThread::sleep(5); // the proxy takes the node back after two checks, and moves the sessions to it
         phase = Done;
         for (std::thread& w : workers)
             w.join();
         const qint64 conflicts = conflictCount(env) - conflictsBefore;
         QVERIFY2(killed && restarted, qPrintable(out));
+        // The active node takes the writes again.
+        {
+            QString openErr;
+            QSqlDatabase db = env.open(QStringLiteral("behind%1").arg(node), env.proxyPort, &openErr);
+            QVERIFY2(db.isOpen(), qPrintable(openErr));
+            QCOMPARE(scalarOn(db, QStringLiteral("select @@wsrep_node_name")).toString(),
+                     QStringLiteral("node1"));
+            db.close();
+        }
 
         // What the clients were told.
-        int ops = 0, sentOk = 0, chargedOk = 0, lostCharges = 0, retried = 0;
+        int ops = 0, sentOk = 0, chargedOk = 0, retried = 0, reconnected = 0;
         int erroredIn[3] = {0, 0, 0}, okIn[3] = {0, 0, 0};
-        QHash<QString, bool> sends;
-        QMap<QString, int> codes; // errors by number
-        QStringList stuck;        // clients without a success while the node was down, or after it was back
+        int lostSendsStored = 0, lostSendsNotStored = 0, unknownSends = 0, unknownCharges = 0;
+        qint64 longest = 0;
+        QMap<QString, int> codes;  // errors by number
+        QStringList stuck;         // clients without a success while the node was down, or after it was back
+        QStringList otherFailures; // failures of calls whose COMMIT answer was not lost
+        // Recharges by (from, to, amount): done, and of unknown outcome.
+        QHash<QString, int> chargesDone, chargesUnknown;
+        auto chargeKey = [this](int from, int to, int amount) -> QString {
+            return customers[from] + QLatin1Char('>') + customers[to] + QLatin1Char(':') +
+                   QString::number(amount);
+        };
         for (int t = 0; t < kThreads; ++t) {
             const TWorker& r = results[t];
             QVERIFY2(r.error.isEmpty(), qPrintable(QStringLiteral("client %1: %2").arg(t).arg(r.error)));
             int answered[3] = {0, 0, 0}, calls[3] = {0, 0, 0};
             for (const TOp& op : r.ops) {
                 ++ops;
+                longest = std::max(longest, op.ms);
                 if (op.send) {
-                    sends.insert(op.content, op.ok);
                     sentOk += op.ok;
+                    if (op.lostCommit && !op.unknown)
+                        (op.ok ? lostSendsStored : lostSendsNotStored)++;
+                    unknownSends += op.unknown;
                 } else {
                     chargedOk += op.ok;
-                    lostCharges += op.lostAnswer;
+                    unknownCharges += op.unknown;
+                    if (op.ok)
+                        chargesDone[chargeKey(op.from, op.to, op.amount)]++;
+                    if (op.unknown)
+                        chargesUnknown[chargeKey(op.from, op.to, op.amount)]++;
                 }
                 erroredIn[op.phase] += op.errored;
                 if (op.errored)
                     codes[op.code]++;
+                if (op.errored && !op.lostCommit)
+                    otherFailures << QStringLiteral("client %1: %2 failed with %3 in phase %4 after %5 tries")
+                                         .arg(t)
+                                         .arg(op.send ? QStringLiteral("send") : QStringLiteral("recharge"))
+                                         .arg(op.code)
+                                         .arg(op.phase)
+                                         .arg(op.tries);
                 okIn[op.phase] += op.ok;
                 answered[op.phase] += !op.errored; // done, or refused for its balance
                 ++calls[op.phase];
@@ -311,14 +363,22 @@ private slots:
                              .arg(calls[NodeDown])
                              .arg(answered[NodeBack])
                              .arg(calls[NodeBack]);
+            if (r.probeOk)
+                chargesDone[chargeKey(t % 4, (t + 1) % 4, 0)]++;
             chargedOk += r.probeOk;
             retried += r.retries;
+            reconnected += r.reconnects;
         }
-        qInfo("%d calls in %lld ms (node killed at %lld ms, back at %lld ms); %d batches and %d recharges "
-              "stored; errors before/down/back: %d/%d/%d (successes %d/%d/%d); %d tries run again, %lld "
-              "transactions aborted by conflicts",
-              ops, (long long)clock.elapsed(), (long long)killedAt, (long long)backAt, sentOk, chargedOk,
-              erroredIn[0], erroredIn[1], erroredIn[2], okIn[0], okIn[1], okIn[2], retried, conflicts);
+        qInfo("node %d killed: %d calls in %lld ms (killed at %lld ms, back at %lld ms); %d batches and %d "
+              "recharges stored; errors before/down/back: %d/%d/%d (successes %d/%d/%d); %d tries run "
+              "again after a conflict, %d on a new connection; %lld transactions aborted by conflicts; "
+              "longest call %lld ms",
+              node, ops, (long long)clock.elapsed(), (long long)killedAt, (long long)backAt, sentOk,
+              chargedOk, erroredIn[0], erroredIn[1], erroredIn[2], okIn[0], okIn[1], okIn[2], retried,
+              reconnected, conflicts, (long long)longest);
+        qInfo("COMMIT answers lost: sends %d found stored, %d found not stored, %d unknown; recharges %d "
+              "unknown",
+              lostSendsStored, lostSendsNotStored, unknownSends, unknownCharges);
         {
             std::vector<std::vector<int>> tries(1);
             for (const TWorker& r : results)
@@ -331,93 +391,206 @@ private slots:
             tally << QStringLiteral("%1 x %2").arg(it.value()).arg(it.key());
         if (!tally.isEmpty())
             qInfo("errors by number: %s", qPrintable(tally.join(QStringLiteral(", "))));
+        // Conflicts are worked off, not passed on; a connection lost before
+        // COMMIT costs nothing: only a lost answer to COMMIT may cost a failure.
+        QCOMPARE(codes.value(QStringLiteral("1213")) + codes.value(QStringLiteral("1205")), 0);
+        QVERIFY2(otherFailures.isEmpty(), qPrintable(otherFailures.join(QLatin1Char('\n'))));
+        QCOMPARE(erroredIn[Before], 0);
         // No client stays failing once the node is gone, nor after it is back.
         QVERIFY2(stuck.isEmpty(), qPrintable(stuck.join(QLatin1Char('\n'))));
+        QVERIFY(sentOk > 50 && chargedOk > 50);
 
-        // What the cluster stored, read on a node that stayed up.
+        // What the cluster stored, read on every node: the same everywhere.
         const QString mine = QStringLiteral(" customername in (?,?,?,?)");
         const QVariantList names{customers[0], customers[1], customers[2], customers[3]};
-        QSet<QString> stored;
-        {
-            QSqlQuery q(admin);
-            QVERIFY(q.prepare(QStringLiteral("select content from submit where") + mine));
-            for (const QVariant& n : names)
-                q.addBindValue(n);
-            QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
-            while (q.next()) {
-                QVERIFY2(!stored.contains(q.value(0).toString()), "a batch is stored twice");
-                stored.insert(q.value(0).toString());
+        QList<qint64> firstBalances;
+        for (int i = 0; i < env.nodePorts.size(); ++i) {
+            QString openErr;
+            QSqlDatabase db =
+                env.open(QStringLiteral("books%1_%2").arg(node).arg(i), env.nodePorts[i], &openErr);
+            QVERIFY2(db.isOpen(), qPrintable(openErr));
+            const QString where = QStringLiteral("node %1: ").arg(i + 1);
+            QSet<QString> stored;
+            {
+                QSqlQuery q(db);
+                QVERIFY(q.prepare(QStringLiteral("select content from submit where") + mine));
+                for (const QVariant& n : names)
+                    q.addBindValue(n);
+                QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+                while (q.next()) {
+                    QVERIFY2(!stored.contains(q.value(0).toString()),
+                             qPrintable(where + "a batch is stored twice"));
+                    stored.insert(q.value(0).toString());
+                }
             }
-        }
-        // A send reported as done is stored once; one reported as failed is not stored.
-        for (auto it = sends.constBegin(); it != sends.constEnd(); ++it)
-            QVERIFY2(
-                stored.contains(it.key()) == it.value(),
-                qPrintable(QStringLiteral("batch \"%1\" reported %2 but %3")
-                               .arg(it.key(), it.value() ? QStringLiteral("sent") : QStringLiteral("failed"),
-                                    stored.contains(it.key()) ? QStringLiteral("stored")
-                                                              : QStringLiteral("not stored"))));
-        QCOMPARE(int(stored.size()), sentOk);
-        QCOMPARE(
-            scalarOn(admin, QStringLiteral("select count(distinct submitid) from submit where") + mine, names)
-                .toInt(),
-            sentOk);
-        // A recharge whose answer was lost with the node may have been stored; no other may differ.
-        const int charges =
-            scalarOn(admin, QStringLiteral("select count(*) from charge where") + mine, names).toInt();
-        QVERIFY2(charges >= chargedOk && charges <= chargedOk + lostCharges,
-                 qPrintable(QStringLiteral("%1 recharge rows, %2 reported done, %3 answers lost")
-                                .arg(charges)
-                                .arg(chargedOk)
-                                .arg(lostCharges)));
+            // A send reported as done is stored once; one reported as failed is
+            // not stored, unless its outcome was reported unknown.
+            int unknownStored = 0;
+            for (const TWorker& r : results)
+                for (const TOp& op : r.ops) {
+                    if (!op.send)
+                        continue;
+                    const bool isStored = stored.contains(op.content);
+                    if (op.unknown) {
+                        unknownStored += isStored;
+                        continue;
+                    }
+                    QVERIFY2(
+                        isStored == op.ok,
+                        qPrintable(where + QStringLiteral("batch \"%1\" reported %2 but %3")
+                                               .arg(op.content,
+                                                    op.ok ? QStringLiteral("sent") : QStringLiteral("failed"),
+                                                    isStored ? QStringLiteral("stored")
+                                                             : QStringLiteral("not stored"))));
+                }
+            QVERIFY(int(stored.size()) >= sentOk && int(stored.size()) <= sentOk + unknownSends);
+            QCOMPARE(int(stored.size()), sentOk + unknownStored);
+            QCOMPARE(scalarOn(db, QStringLiteral("select count(distinct submitid) from submit where") + mine,
+                              names)
+                         .toInt(),
+                     int(stored.size()));
+            // Each recharge reported done is stored; of those of unknown outcome,
+            // some may be: told apart by customers and amount.
+            QHash<QString, int> chargesStored;
+            {
+                QSqlQuery q(db);
+                QVERIFY(q.prepare(
+                    QStringLiteral("select contributor,customername,chargePoint from charge where") + mine));
+                for (const QVariant& n : names)
+                    q.addBindValue(n);
+                QVERIFY2(q.exec(), qPrintable(q.lastError().text()));
+                while (q.next())
+                    chargesStored[q.value(0).toString() + QLatin1Char('>') + q.value(1).toString() +
+                                  QLatin1Char(':') + q.value(2).toString()]++;
+            }
+            int unknownChargesStored = 0;
+            QSet<QString> keys;
+            for (auto it = chargesStored.constBegin(); it != chargesStored.constEnd(); ++it)
+                keys << it.key();
+            for (auto it = chargesDone.constBegin(); it != chargesDone.constEnd(); ++it)
+                keys << it.key();
+            for (const QString& k : keys) {
+                const int extra = chargesStored.value(k) - chargesDone.value(k);
+                QVERIFY2(
+                    extra >= 0 && extra <= chargesUnknown.value(k),
+                    qPrintable(where + QStringLiteral("recharge %1: %2 stored, %3 reported done, %4 unknown")
+                                           .arg(k)
+                                           .arg(chargesStored.value(k))
+                                           .arg(chargesDone.value(k))
+                                           .arg(chargesUnknown.value(k))));
+                unknownChargesStored += extra;
+            }
+            if (i == 0)
+                qInfo("of the calls of unknown outcome, stored: %d of %d sends, %d of %d recharges",
+                      unknownStored, unknownSends, unknownChargesStored, unknownCharges);
 
-        // No credit appeared or vanished, and none went below zero.
-        const qint64 balances =
-            scalarOn(admin, QStringLiteral("select sum(smscount) from customers where") + mine, names)
-                .toLongLong();
-        const qint64 sent =
-            scalarOn(admin,
-                     QStringLiteral("select coalesce(sum(phonecount*msgcount),0) from submit where") + mine,
-                     names)
-                .toLongLong();
-        QCOMPARE(balances + sent, kStart * customers.size());
-        QCOMPARE(
-            scalarOn(admin,
-                     QStringLiteral("select count(*) from customers where (smscount<0 or smscount is null) "
-                                    "and") +
-                         mine,
-                     names)
-                .toInt(),
-            0);
-        for (const QString& c : customers) {
-            const qint64 received =
-                scalarOn(
-                    admin,
-                    QStringLiteral("select coalesce(sum(chargePoint),0) from charge where customername=?"),
-                    {c})
+            // No credit appeared or vanished, and none went below zero.
+            const qint64 balances =
+                scalarOn(db, QStringLiteral("select sum(smscount) from customers where") + mine, names)
                     .toLongLong();
-            const qint64 given =
-                scalarOn(
-                    admin,
-                    QStringLiteral("select coalesce(sum(chargePoint),0) from charge where contributor=?"),
-                    {c})
+            const qint64 sent =
+                scalarOn(db,
+                         QStringLiteral("select coalesce(sum(phonecount*msgcount),0) from submit where") +
+                             mine,
+                         names)
                     .toLongLong();
-            const qint64 spent =
-                scalarOn(admin,
-                         QStringLiteral(
-                             "select coalesce(sum(phonecount*msgcount),0) from submit where customername=?"),
-                         {c})
-                    .toLongLong();
-            const qint64 now =
-                scalarOn(admin, QStringLiteral("select smscount from customers where customername=?"), {c})
-                    .toLongLong();
-            QCOMPARE(kStart + received - given - spent, now);
+            QCOMPARE(balances + sent, kStart * customers.size());
+            QCOMPARE(scalarOn(db,
+                              QStringLiteral(
+                                  "select count(*) from customers where (smscount<0 or smscount is null) "
+                                  "and") +
+                                  mine,
+                              names)
+                         .toInt(),
+                     0);
+            QList<qint64> nodeBalances;
+            for (const QString& c : customers) {
+                auto sum = [&](const char* sql) {
+                    return scalarOn(db, QString::fromLatin1(sql), {c}).toLongLong();
+                };
+                const qint64 received =
+                    sum("select coalesce(sum(chargePoint),0) from charge where customername=?");
+                const qint64 given =
+                    sum("select coalesce(sum(chargePoint),0) from charge where contributor=?");
+                const qint64 spent =
+                    sum("select coalesce(sum(phonecount*msgcount),0) from submit where customername=?");
+                const qint64 now = sum("select smscount from customers where customername=?");
+                QCOMPARE(kStart + received - given - spent, now);
+                nodeBalances << now;
+            }
+            if (i == 0)
+                firstBalances = nodeBalances;
+            else
+                QCOMPARE(nodeBalances, firstBalances);
+            db.close();
         }
-        // Conflicts are worked off, not passed on: only the lost node may cost a failure.
-        QCOMPARE(codes.value(QStringLiteral("1213")) + codes.value(QStringLiteral("1205")), 0);
-        QCOMPARE(erroredIn[Before], 0);
-        QCOMPARE(erroredIn[NodeBack], 0);
-        QVERIFY(sentOk > 50 && chargedOk > 50);
+    }
+
+    // Node 1 is gone for good (its data folder lost) while the whole cluster
+    // is down: the next start brings the cluster up from the nodes that kept
+    // their data and rebuilds node 1 from them. Nothing is lost.
+    void nodeOneRebuilt()
+    {
+        const QString marker = env.tag + QStringLiteral("kept");
+        QString out;
+        QVERIFY2(
+            execOn(admin,
+                   QStringLiteral("insert into customers(customername,password,smscount) values(?,'pw',77)"),
+                   {marker}, &out),
+            qPrintable(out));
+        const int customersBefore = scalarOn(admin, QStringLiteral("select count(*) from customers")).toInt();
+        admin.close();
+        QVERIFY2(env.script({QStringLiteral("stop")}, &out), qPrintable(out));
+        QVERIFY(QDir(env.dir + QStringLiteral("/node1/data")).removeRecursively());
+        QVERIFY2(env.script({QStringLiteral("start")}, &out), qPrintable(out));
+        for (int i = 0; i < env.nodePorts.size(); ++i) {
+            QString err;
+            QSqlDatabase db = env.open(QStringLiteral("rebuilt%1").arg(i), env.nodePorts[i], &err);
+            QVERIFY2(db.isOpen(), qPrintable(err));
+            QCOMPARE(
+                scalarOn(db, QStringLiteral("select smscount from customers where customername=?"), {marker})
+                    .toInt(),
+                77);
+            QCOMPARE(scalarOn(db, QStringLiteral("select count(*) from customers")).toInt(), customersBefore);
+            db.close();
+        }
+        admin = env.open(QStringLiteral("admin"), env.nodePorts[1], &out);
+        QVERIFY2(admin.isOpen(), qPrintable(out));
+    }
+
+    // Where the proxy sends connections follows cluster.sh start: one writer
+    // unless asked otherwise, the choice kept for later starts. A proxy that
+    // runs in another shape than the one asked for (as one set up before the
+    // choice was kept) is restarted in the right one.
+    void proxyShapes()
+    {
+        auto restore = qScopeGuard([this] {
+            env.script({QStringLiteral("start"), QStringLiteral("--active"), QStringLiteral("1")});
+        });
+        auto nodesBehind = [this] {
+            QSet<QString> names;
+            for (int i = 0; i < 6; ++i) {
+                QSqlDatabase db = env.open(QStringLiteral("shape%1").arg(i), env.proxyPort);
+                names << scalarOn(db, QStringLiteral("select @@wsrep_node_name")).toString();
+                db.close();
+            }
+            return names;
+        };
+        const QSet<QString> all{QStringLiteral("node1"), QStringLiteral("node2"), QStringLiteral("node3")};
+        QString out;
+        QVERIFY2(env.script({QStringLiteral("start"), QStringLiteral("--multi-primary")}, &out),
+                 qPrintable(out));
+        QCOMPARE(nodesBehind(), all);
+        QVERIFY2(env.script({QStringLiteral("start")}, &out), qPrintable(out));
+        QCOMPARE(nodesBehind(), all);
+        QVERIFY(QFile::remove(env.dir + QStringLiteral("/proxy.shape")));
+        QVERIFY2(env.script({QStringLiteral("start")}, &out), qPrintable(out));
+        QCOMPARE(nodesBehind(), QSet<QString>{QStringLiteral("node1")});
+        QVERIFY2(env.script({QStringLiteral("start"), QStringLiteral("--active"), QStringLiteral("2")}, &out),
+                 qPrintable(out));
+        QCOMPARE(nodesBehind(), QSet<QString>{QStringLiteral("node2")});
+        QVERIFY2(env.script({QStringLiteral("status")}, &out), qPrintable(out));
+        QVERIFY2(out.contains(QStringLiteral("active 2")), qPrintable(out));
     }
 };
 

@@ -1,21 +1,12 @@
 // The data module's connection and statement helpers against a real server.
 #include "data/uDM.h"
+#include "data/uDbFailure.h"
 #include "tests/support/DmFixture.h"
 #include "tests/support/FakeUi.h"
 
 #include <QSet>
 #include <QThread>
 #include <QtTest>
-
-namespace {
-qlonglong connectionId(TDM& dm)
-{
-    QSqlQuery q(dm.conn());
-    if (!q.exec(QStringLiteral("select connection_id()")) || !q.next())
-        return -1;
-    return q.value(0).toLongLong();
-}
-} // namespace
 
 class TstDmCore : public QObject, TDmFixture
 {
@@ -61,6 +52,45 @@ private slots:
     void isInCommaListIgnoresCase()
     {
         QVERIFY(TDM::IsInCommaList(QStringLiteral("v1.2"), QStringLiteral("V1.1,V1.2")));
+    }
+
+    // The sentence that leads the report of a failed listing, by what the
+    // client library or the server said; the error's own text follows it.
+    void dbFailureReport_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("advice");
+        const QString noConnection = QStringLiteral("无法连接数据库服务器，请检查网络后重试。");
+        const QString lost = QStringLiteral("与数据库服务器的连接中断了，请检查网络后重试。");
+        const QString busy = QStringLiteral("数据库服务器正忙，请稍后重试。");
+        const QString denied = QStringLiteral("数据库服务器拒绝了访问，请联系管理员。");
+        const QString refused = QStringLiteral("数据库服务器拒绝了这次查询，请联系管理员。");
+        const QString unknown = QStringLiteral("发生了意外的错误，请稍后重试；如果仍然失败，请联系管理员。");
+        const int conn = QSqlError::ConnectionError, stmt = QSqlError::StatementError;
+        QTest::newRow("refused port") << "2002" << conn << noConnection;
+        QTest::newRow("unknown host") << "2005" << conn << noConnection;
+        QTest::newRow("no code, connecting") << "" << conn << noConnection;
+        QTest::newRow("gone away") << "2006" << stmt << lost;
+        QTest::newRow("idle connection dropped") << "4031" << stmt << lost;
+        QTest::newRow("deadlock") << "1213" << stmt << busy;
+        QTest::newRow("cluster node not ready") << "1047" << stmt << busy;
+        QTest::newRow("too many connections") << "1040" << conn << busy;
+        QTest::newRow("table access denied") << "1142" << stmt << denied;
+        QTest::newRow("account refused") << "1045" << conn << denied;
+        QTest::newRow("no such table") << "1146" << stmt << refused;
+        QTest::newRow("no code, statement") << "" << stmt << refused;
+        QTest::newRow("commands out of sync") << "2014" << int(QSqlError::UnknownError) << unknown;
+    }
+    void dbFailureReport()
+    {
+        QFETCH(QString, code);
+        QFETCH(int, type);
+        QFETCH(QString, advice);
+        const QSqlError e(QStringLiteral("QMYSQL: 无法执行"), QStringLiteral("the server's words"),
+                          QSqlError::ErrorType(type), code);
+        QCOMPARE(DbFailureReport(QStringLiteral("读取发送记录失败"), e),
+                 QStringLiteral("读取发送记录失败：") + advice + QStringLiteral("\n\n") + e.text());
     }
 
     void sameTextOrEmpty_data()
@@ -145,7 +175,7 @@ private slots:
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
         QSqlError err;
-        QVERIFY(!dm->ExecuteSql(QStringLiteral("update nosuchtable set a=1"), {}, &err));
+        QVERIFY(!dm->ExecuteSql(QStringLiteral("update nosuchtable set a=1"), {}, err));
         QVERIFY(err.isValid());
         QCOMPARE(err.nativeErrorCode(), QStringLiteral("1146"));
         QVERIFY(!dm->TryExecuteSql(QStringLiteral("update nosuchtable set a=1")));
@@ -305,8 +335,10 @@ private slots:
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
         const QString text = QStringLiteral("中文 'quote' \"dq\" \\ % _ 😀🎉 ñ");
-        QVERIFY(dm->ExecuteSql(QStringLiteral("insert into sysPara(name,value) values('customerNotice',:v)"),
-                               {{QStringLiteral("v"), text}}));
+        QSqlError err;
+        QVERIFY2(dm->ExecuteSql(QStringLiteral("insert into sysPara(name,value) values('customerNotice',:v)"),
+                                {{QStringLiteral("v"), text}}, err),
+                 qPrintable(err.text()));
         dm->LoadSystemParameters(Para);
         QCOMPARE(Para.Notice, text);
         QCOMPARE(server.scalar(QStringLiteral("select value from sysPara")).toString(), text);

@@ -6,6 +6,7 @@
 #include "tests/support/FakeUi.h"
 #include "tests/support/ZoneScope.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 #include <atomic>
 #include <functional>
@@ -72,6 +73,27 @@ bool waitFor(const std::function<bool()>& done, const std::atomic<bool>* stop = 
 class TstDmTransactions : public QObject, TDmFixture
 {
     Q_OBJECT
+
+    // For the tests that run either balance transaction: a parent (100) and
+    // a child (10); a send of 3 numbers x 2 segments by the parent, or a
+    // recharge of 5 from the parent to the child; the parent's balance after either.
+    static void sendOrRecharge_data()
+    {
+        QTest::addColumn<bool>("recharge");
+        QTest::newRow("send") << false;
+        QTest::newRow("recharge") << true;
+    }
+    void addParentAndChild()
+    {
+        addCustomer({.name = "parent", .balance = 100});
+        addCustomer({.name = "child", .balance = 10});
+    }
+    bool sendOrRecharge(bool recharge)
+    {
+        return recharge ? dm->Recharge(QStringLiteral("parent"), QStringLiteral("child"), 5)
+                        : dm->SubmitBatch(batch(QStringLiteral("parent"), 3, 2));
+    }
+    static qint64 parentAfter(bool recharge) { return recharge ? 95 : 94; }
 
 private slots:
     void initTestCase() { QVERIFY2(startServer(), qPrintable(server.error())); }
@@ -434,49 +456,174 @@ private slots:
         QCOMPARE(rows("submit") + rows("charge"), 0);
     }
 
-    void connectionLostInsideTransaction()
+    void connectionKilledInsideTransaction()
     {
-        // The server drops the connection between deduction and insert: the
-        // deduction does not survive, and the next call connects anew.
+        // The server ends the connection while the send's insert waits for a
+        // lock, after the deduction: the deduction does not survive, and the
+        // send runs again on a new connection, under the same number.
         addCustomer({.name = "alice", .balance = 100});
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
-        QSqlQuery q(dm->conn());
-        QVERIFY(q.exec(QStringLiteral("select connection_id()")) && q.next());
-        const qint64 cid = q.value(0).toLongLong();
-        q.finish();
-        // Kill the connection while the insert waits for a lock on submit.
-        QSqlDatabase locker =
-            TestServer::connectionTo(QStringLiteral("locker"), server.host(), server.port());
-        {
-            QVERIFY(locker.open());
-            QSqlQuery l(locker);
-            QVERIFY(l.exec(QStringLiteral("lock tables submit write")));
-            std::thread killer([&] {
-                QThread::msleep(500);
-                QSqlDatabase k =
-                    TestServer::connectionTo(QStringLiteral("killer"), server.host(), server.port());
-                if (k.open())
-                    QSqlQuery(k).exec(QStringLiteral("kill %1").arg(cid));
-                k.close();
-                k = QSqlDatabase();
-                QSqlDatabase::removeDatabase(QStringLiteral("killer"));
+        const qlonglong cid = connectionId(*dm);
+        std::atomic<bool> holding{false};
+        std::thread other = otherClient(server.port(), [&](QSqlDatabase& db) {
+            QSqlQuery l(db);
+            if (!l.exec(QStringLiteral("lock tables submit write")))
+                qWarning() << "other client:" << l.lastError().text();
+            holding = true;
+            // Once the insert waits for the table, its connection is killed; then the table is free.
+            waitFor([&] {
+                QSqlQuery w(db);
+                return w.exec(QStringLiteral("select count(*) from information_schema.processlist where "
+                                             "id=%1 and info like 'insert into submit%'")
+                                  .arg(cid)) &&
+                       w.next() && w.value(0).toInt() > 0;
             });
-            const bool ok = dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2));
-            killer.join();
-            QVERIFY(l.exec(QStringLiteral("unlock tables")));
-            QVERIFY(!ok);
-        }
-        locker.close();
-        locker = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
-        QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 100LL);
-        QCOMPARE(rows("submit"), 0);
-        QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)));
+            QSqlQuery k(db);
+            if (!k.exec(QStringLiteral("kill %1").arg(cid)))
+                qWarning() << "other client:" << k.lastError().text();
+            l.exec(QStringLiteral("unlock tables"));
+        });
+        QVERIFY(waitFor([&] { return holding.load(); }));
+        const bool ok = dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2));
+        other.join();
+        QVERIFY2(ok, qPrintable(dm->LastError().text()));
+        QCOMPARE(dm->Reconnects(), 1);
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), 94LL);
+        QCOMPARE(rows("submit"), 1);
+        QCOMPARE(server.scalar(QStringLiteral("select submitid from submit")),
+                 server.scalar(QStringLiteral("select v from seqcounter where name='one'")));
+        QCOMPARE(ui.count(), 0);
+    }
+
+    // The connection dies on its way to the server at one statement of a send
+    // or a recharge, before COMMIT: the server keeps nothing of the try, and
+    // the operation runs again at once on a new connection, all of it and
+    // once. A send keeps the number it took: the counter moved by one.
+    void connectionLostBeforeCommit_data()
+    {
+        QTest::addColumn<bool>("recharge");
+        QTest::addColumn<QString>("statement"); // the one whose sending cuts the connection
+        QTest::newRow("send, the packet limit") << false << QStringLiteral("select @@max_allowed_packet");
+        QTest::newRow("send, beginning the transaction") << false << QStringLiteral("begin");
+        QTest::newRow("send, the deduction") << false << QStringLiteral("update customers");
+        QTest::newRow("send, the insert after the deduction")
+            << false << QStringLiteral("insert into submit");
+        QTest::newRow("recharge, the server time") << true << QStringLiteral("select");
+        QTest::newRow("recharge, beginning the transaction") << true << QStringLiteral("begin");
+        QTest::newRow("recharge, the insert after both updates")
+            << true << QStringLiteral("insert into charge");
+    }
+    void connectionLostBeforeCommit()
+    {
+        QFETCH(bool, recharge);
+        QFETCH(QString, statement);
+        addParentAndChild();
+        TCutProxy proxy(server.port());
+        QVERIFY(proxy.listening());
+        dm->SetServer(server.host(), proxy.port());
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        proxy.armBefore(statement.toStdString());
+        const bool ok = sendOrRecharge(recharge);
+        QCOMPARE(proxy.cuts(), 1);
+        QVERIFY2(ok, qPrintable(dm->LastError().text()));
+        QCOMPARE(dm->Reconnects(), 1);
+        QCOMPARE(dm->Retries(), 0);
+        QCOMPARE(dm->LostCommits(), 0);
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), parentAfter(recharge));
+        QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), recharge ? 15LL : 10LL);
+        QCOMPARE(rows("charge"), recharge ? 1 : 0);
+        QCOMPARE(rows("submit"), recharge ? 0 : 1);
+        if (!recharge)
+            QCOMPARE(server.scalar(QStringLiteral("select submitid from submit")),
+                     server.scalar(QStringLiteral("select v from seqcounter where name='one'")));
+    }
+
+    void connectionLostTwiceBeforeCommit_data() { sendOrRecharge_data(); }
+    void connectionLostTwiceBeforeCommit()
+    {
+        // Lost again on the new connection: the operation fails, having
+        // changed nothing, and the next one works.
+        QFETCH(bool, recharge);
+        addParentAndChild();
+        TCutProxy proxy(server.port());
+        dm->SetServer(server.host(), proxy.port());
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        proxy.armBefore(recharge ? "insert into charge" : "insert into submit", 3);
+        QVERIFY(!sendOrRecharge(recharge));
+        QCOMPARE(proxy.cuts(), 2);
+        QCOMPARE(dm->Reconnects(), 1);
+        QCOMPARE(dm->LastError().nativeErrorCode(), QStringLiteral("2013"));
+        QVERIFY(dm->SubmitRefusal().isEmpty());
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
+        QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), 10LL);
+        QCOMPARE(rows("charge") + rows("submit"), 0);
+        // The third cut meets the next call, whose new connection then goes through.
+        QVERIFY(sendOrRecharge(recharge));
+        QCOMPARE(proxy.cuts(), 3);
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), parentAfter(recharge));
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void droppedWhileIdle_data() { sendOrRecharge_data(); }
+    void droppedWhileIdle()
+    {
+        // The connection is dropped while the client is idle, and for a moment
+        // new connections are taken and closed at once, as a proxy does until
+        // it notices that its server died: the operation waits for a
+        // connection instead of failing, and no box is shown.
+        QFETCH(bool, recharge);
+        addParentAndChild();
+        TCutProxy proxy(server.port());
+        dm->SetServer(server.host(), proxy.port());
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        const qlonglong cid = connectionId(*dm);
+        proxy.refuseFor(1500);
+        SQL_EXEC(server, QStringLiteral("kill %1").arg(cid));
+        QElapsedTimer clock;
+        clock.start();
+        const bool ok = sendOrRecharge(recharge);
+        QVERIFY2(ok, qPrintable(dm->LastError().text()));
+        QVERIFY(proxy.refused() > 0);
+        QVERIFY(clock.elapsed() < TDM::ReconnectWaitMs);
+        QCOMPARE(ui.count(), 0);
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), parentAfter(recharge));
     }
 
     // --- the connection dies or the server restarts ---
+
+    void serverGoneBehindAProxy()
+    {
+        // The connection is dropped and the server stays gone, behind a proxy
+        // that takes connections and closes them: the first operation waits
+        // for a connection once, then shows the box and fails; the next one
+        // does not wait again.
+        addParentAndChild();
+        TCutProxy proxy(server.port());
+        dm->SetServer(server.host(), proxy.port());
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        const qlonglong cid = connectionId(*dm);
+        proxy.refuseFor(120000);
+        SQL_EXEC(server, QStringLiteral("kill %1").arg(cid));
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!sendOrRecharge(false));
+        const qint64 first = clock.restart();
+        QVERIFY(!sendOrRecharge(true));
+        const qint64 second = clock.elapsed();
+        QVERIFY2(first >= TDM::ReconnectWaitMs && first < TDM::ReconnectWaitMs + 3000,
+                 qPrintable(QString::number(first)));
+        QVERIFY2(second < 3000, qPrintable(QString::number(second)));
+        QCOMPARE(ui.count(), 2); // one box per operation
+        QCOMPARE(dm->Reconnects(), 0);
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
+        QCOMPARE(rows("charge") + rows("submit"), 0);
+    }
 
     // The connection dies after COMMIT went out. The batch number is known, so
     // the outcome is looked up after reconnecting: stored means success, and a
@@ -485,13 +632,19 @@ private slots:
     {
         QTest::addColumn<TCutProxy::TCut>("cut");
         QTest::addColumn<bool>("stored");
-        QTest::newRow("after the server committed") << TCutProxy::TCut::AfterCommit << true;
-        QTest::newRow("before the server saw COMMIT") << TCutProxy::TCut::BeforeCommit << false;
+        QTest::addColumn<int>("refuseMs"); // new connections closed at once for so long after the cut
+        QTest::newRow("after the server committed") << TCutProxy::TCut::AfterCommit << true << 0;
+        QTest::newRow("before the server saw COMMIT") << TCutProxy::TCut::BeforeCommit << false << 0;
+        QTest::newRow("after the server committed, no connection for a moment")
+            << TCutProxy::TCut::AfterCommit << true << 1500;
+        QTest::newRow("before the server saw COMMIT, no connection for a moment")
+            << TCutProxy::TCut::BeforeCommit << false << 1500;
     }
     void lostAnswerToCommit()
     {
         QFETCH(TCutProxy::TCut, cut);
         QFETCH(bool, stored);
+        QFETCH(int, refuseMs);
         addCustomer({.name = "alice", .balance = 100});
         TCutProxy proxy(server.port());
         QVERIFY(proxy.listening());
@@ -499,8 +652,13 @@ private slots:
         FakeUi ui;
         QVERIFY(dm->SubmitBatch(batch(QStringLiteral("alice"), 1, 1))); // connected through the proxy
         proxy.arm(cut);
+        if (refuseMs > 0)
+            proxy.refuseFor(refuseMs); // the connection in use stays; only new ones are closed
         QCOMPARE(dm->SubmitBatch(batch(QStringLiteral("alice"), 3, 2)), stored);
         QCOMPARE(proxy.cuts(), 1);
+        QCOMPARE(dm->LostCommits(), 1);
+        QCOMPARE(dm->Reconnects(), 0); // never run again
+        QCOMPARE(proxy.refused() > 0, refuseMs > 0);
         QCOMPARE(rows("submit"), stored ? 2 : 1);
         QCOMPARE(balanceOf(QStringLiteral("alice")).toLongLong(), stored ? 93LL : 99LL);
         QVERIFY(dm->SubmitRefusal().isEmpty()); // the outcome is known either way
@@ -645,7 +803,8 @@ private slots:
         QFETCH(int, releaseAtWait);
         addCustomer({.name = "a", .balance = 1000});
         addCustomer({.name = "b", .balance = 1000});
-        QVERIFY(server.scalar(QStringLiteral("select seq('one')")).isValid());
+        const qint64 numberBefore = server.scalar(QStringLiteral("select seq('one')")).toLongLong();
+        QVERIFY(numberBefore > 0);
         SQL_EXEC(server, "set global innodb_lock_wait_timeout=1");
         auto restore =
             qScopeGuard([&] { server.exec(QStringLiteral("set global innodb_lock_wait_timeout=50")); });
@@ -684,6 +843,13 @@ private slots:
         QCOMPARE(waits, qint64(released ? releaseAtWait : TDM::LockWaitTries));
         QCOMPARE(balanceOf(QStringLiteral("a")).toLongLong(), released ? 990LL : 1000LL);
         QCOMPARE(rows("charge") + rows("submit"), released ? 1 : 0);
+        // A send tried again keeps the number its first try took, if any.
+        if (!recharge && released) {
+            QCOMPARE(server.scalar(QStringLiteral("select submitid from submit")).toLongLong(),
+                     numberBefore + 1);
+            QCOMPARE(server.scalar(QStringLiteral("select v from seqcounter where name='one'")).toLongLong(),
+                     numberBefore + 1);
+        }
     }
 };
 

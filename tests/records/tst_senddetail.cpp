@@ -319,6 +319,10 @@ private slots:
         QVERIFY(ui->last().topLevelError);
         QCOMPARE(ui->last().caption, AppTitle());
         QCOMPARE(ui->last().icon, TMsgIcon::Error);
+        // What failed and what to do, in the user's words; the server's text below.
+        QVERIFY2(ui->last().text.startsWith(
+                     QStringLiteral("读取发送记录失败：数据库服务器拒绝了这次查询，请联系管理员。\n\n")),
+                 qPrintable(ui->last().text));
         QVERIFY2(ui->last().text.contains(QStringLiteral("submit")), qPrintable(ui->last().text));
         QCOMPARE(model()->rowCount(), 0);
         QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
@@ -339,7 +343,10 @@ private slots:
         QCOMPARE(ui->count(), 1);
         QVERIFY(ui->last().topLevelError);
         QCOMPARE(ui->last().caption, AppTitle());
-        QVERIFY(!ui->last().text.isEmpty());
+        QVERIFY2(ui->last().text.startsWith(
+                     QStringLiteral("读取发送记录失败：无法连接数据库服务器，请检查网络后重试。\n\n")),
+                 qPrintable(ui->last().text));
+        QVERIFY2(ui->last().text.contains(QStringLiteral("connect")), qPrintable(ui->last().text));
         QCOMPARE(model()->rowCount(), 0);
         QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
         dm->SetServer(server.host(), server.port());
@@ -361,6 +368,9 @@ private slots:
         page->btnChargeDetail->click();
         QCOMPARE(ui->count(), 1);
         QVERIFY(ui->last().topLevelError);
+        QVERIFY2(ui->last().text.startsWith(
+                     QStringLiteral("读取发送记录失败：与数据库服务器的连接中断了，请检查网络后重试。\n\n")),
+                 qPrintable(ui->last().text));
         QCOMPARE(model()->rowCount(), 0);
         QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  1"));
         page->btnChargeDetail->click();
@@ -672,6 +682,9 @@ private slots:
         QTRY_COMPARE(ui->count(), 1);
         SQL_EXEC(server, QStringLiteral("rename table submit_gone to submit"));
         QVERIFY(ui->last().topLevelError);
+        QVERIFY2(ui->last().text.startsWith(
+                     QStringLiteral("读取发送记录失败：数据库服务器拒绝了这次查询，请联系管理员。\n\n")),
+                 qPrintable(ui->last().text));
         QVERIFY(!model()->canFetchMore(QModelIndex()));
         QCOMPARE(model()->rowCount(), before);
         QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  450"));

@@ -145,6 +145,10 @@ private slots:
         QTest::newRow("mixed, final separator") << QStringLiteral("138\u2028139\u2029150\u2028") << three;
         QTest::newRow("separator pairs")
             << QStringLiteral("138\u2028\u2029139\u2029\u2028150\u2028\u2028") << three;
+        // Text copied out of a file may begin with its byte-order mark: kept as entered.
+        QTest::newRow("byte-order mark")
+            << QStringLiteral("\uFEFF138\n\uFEFF139\n150")
+            << QStringList{QStringLiteral("\uFEFF138"), QStringLiteral("\uFEFF139"), QStringLiteral("150")};
     }
     void countAgreesWithLines()
     {

@@ -510,6 +510,39 @@ private slots:
         QCOMPARE(page->PhoneModel()->text(), QStringLiteral("张三 138\n138\n张三 138 \n"));
     }
 
+    // A line that begins with a byte-order mark (U+FEFF, which text copied out
+    // of some files carries) is kept exactly as entered: listed and returned
+    // with it, and matched with it against the pending lists when deleted.
+    void lineWithByteOrderMarkKeptAsEntered()
+    {
+        const QString plain = QStringLiteral("13800000001");
+        const QString marked = QChar(0xFEFF) + plain;
+        handEnter({marked, plain});
+        testEnter({marked});
+        verifyIdle();
+        QCOMPARE(listed(), (QStringList{marked, plain, marked}));
+        QCOMPARE(page->PhoneModel()->index(0).data().toString(), marked);
+        QCOMPARE(page->PhoneModel()->text(), marked + u'\n' + plain + u'\n' + marked + u'\n');
+        QCOMPARE(Para.Phones, (QStringList{marked, plain}));
+        QCOMPARE(Para.TestPhones, QStringList{marked});
+
+        // The first marked line goes, and with it one marked entry of each
+        // pending list; the plain number and its entry stay.
+        select({0});
+        page->BtnDelete->click();
+        verifyIdle();
+        QCOMPARE(listed(), (QStringList{plain, marked}));
+        QCOMPARE(Para.Phones, QStringList{plain});
+        QVERIFY(Para.TestPhones.isEmpty());
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("2"));
+        select({1});
+        page->BtnDelete->click();
+        QCOMPARE(listed(), QStringList{plain});
+        QCOMPARE(Para.Phones, QStringList{plain});
+        QCOMPARE(page->PhoneModel()->text(), plain + u'\n');
+        QCOMPARE(page->lblPhoneCnt->text(), QStringLiteral("1"));
+    }
+
     // An add that fails takes back what it staged, shown or not; earlier lines stay.
     void modelTakesBackFailedAdd()
     {

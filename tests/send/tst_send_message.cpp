@@ -279,6 +279,30 @@ private slots:
         QCOMPARE(host.refreshes, 2);
     }
 
+    // A batch whose first line begins with a byte-order mark is stored with
+    // it, in the numbers of the batch as in the hand-entered ones.
+    void firstLineWithByteOrderMarkStoredAsEntered()
+    {
+        const QString marked = QChar(0xFEFF) + QStringLiteral("13900000001");
+        page->inputPhones = [&](QStringList*& l) {
+            *l = QStringList{marked, QStringLiteral("13900000002")};
+            return true;
+        };
+        page->BtnInput->click();
+        page->EdtMessage->setPlainText(QStringLiteral("hello"));
+        page->btnSend->click();
+        QCOMPARE(ui->last().text, QStringLiteral("信息提交成功"));
+        QSqlQuery q(server.admin());
+        QVERIFY(q.exec(QStringLiteral("select hex(phones),hex(testPhones),phonecount from submit")));
+        QVERIFY(q.next());
+        const QString stored = QString::fromLatin1((marked + QStringLiteral("\n13900000002\n")).toUtf8().toHex().toUpper());
+        QVERIFY(stored.startsWith(QLatin1String("EFBBBF")));
+        QCOMPARE(q.value(0).toString(), stored);
+        QCOMPARE(q.value(1).toString(), stored);
+        QCOMPARE(q.value(2).toInt(), 2);
+        QCOMPARE(balance(), 1000 - 2);
+    }
+
     void bookedSendStoresTime()
     {
         threeNumbers();

@@ -24,15 +24,24 @@ bool sendAll(int fd, const char* p, size_t n)
     return true;
 }
 
-// A client packet that runs COMMIT: a COM_QUERY (3) whose text begins so.
+// A client packet whose statement begins with start (lower case): a
+// COM_QUERY (3), or with prepared too a COM_STMT_PREPARE (22).
+bool statementBegins(const std::string& packet, const std::string& start, bool prepared)
+{
+    if (packet.size() < 5 + start.size())
+        return false;
+    const unsigned char command = static_cast<unsigned char>(packet[4]);
+    if (command != 3 && !(prepared && command == 22))
+        return false;
+    for (size_t i = 0; i < start.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(packet[5 + i])) != static_cast<unsigned char>(start[i]))
+            return false;
+    return true;
+}
+
 bool isCommit(const std::string& packet)
 {
-    if (packet.size() < 5 + 6 || static_cast<unsigned char>(packet[4]) != 3)
-        return false;
-    std::string text = packet.substr(5, 6);
-    for (char& c : text)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text == "commit";
+    return statementBegins(packet, "commit", false);
 }
 
 } // namespace
@@ -78,9 +87,29 @@ void TCutProxy::acceptLoop()
         const int client = ::accept(listenFd_, nullptr, nullptr);
         if (client < 0)
             continue;
+        if (std::chrono::steady_clock::now() < refuseUntil_.load()) {
+            ++refused_;
+            ::close(client);
+            continue;
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         relays_.emplace_back([this, client] { relay(client); });
     }
+}
+
+// Whether packet is the statement armed by armBefore; it then counts as one cut.
+bool TCutProxy::cutBefore(const std::string& packet)
+{
+    std::lock_guard<std::mutex> lock(statementMutex_);
+    if (statementCuts_ <= 0)
+        return false;
+    std::string start = statementStart_;
+    for (char& c : start)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (!statementBegins(packet, start, true))
+        return false;
+    --statementCuts_;
+    return true;
 }
 
 void TCutProxy::relay(int client)
@@ -125,10 +154,11 @@ void TCutProxy::relay(int client)
                     break;
                 const std::string packet = pending.substr(0, 4 + len);
                 pending.erase(0, 4 + len);
-                const bool commit = !continuation && isCommit(packet);
+                const bool whole = !continuation; // the packet begins a command
+                const bool commit = whole && isCommit(packet);
                 continuation = len == 0xffffff;
                 const TCut cut = commit ? armed_.exchange(TCut::None) : TCut::None;
-                if (cut == TCut::BeforeCommit) {
+                if (cut == TCut::BeforeCommit || (whole && cutBefore(packet))) {
                     ++cuts_;
                     open = false;
                     break;

@@ -6,10 +6,16 @@
 // Armed, it cuts the next connection that sends COMMIT: before the server has
 // seen it, or after the server has committed and answered but before the
 // answer reaches the client. Either way both sides see the connection close.
+// Armed before a statement, it cuts the connection that sends a statement
+// beginning so (run or prepared), before the server has seen it. Refusing,
+// it takes connections and closes them at once, as a proxy does while its
+// server has died and it has not yet noticed.
 
 #include <atomic>
+#include <chrono>
 #include <list>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class TCutProxy
@@ -31,12 +37,28 @@ public:
         refuseAfterCut_ = thenRefuse;
         armed_ = cut;
     }
-    // How many cuts were made.
+    // Cuts the connection that next sends a statement beginning with start
+    // (letter case aside), before the server sees it; times: so many such
+    // statements in a row, one a cut.
+    void armBefore(const std::string& start, int times = 1)
+    {
+        std::lock_guard<std::mutex> lock(statementMutex_);
+        statementStart_ = start;
+        statementCuts_ = times;
+    }
+    // For the next ms milliseconds every new connection is closed as soon as it is taken.
+    void refuseFor(int ms)
+    {
+        refuseUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    }
+    // How many cuts were made, and how many connections were refused.
     int cuts() const { return cuts_; }
+    int refused() const { return refused_; }
 
 private:
     void acceptLoop();
     void relay(int client);
+    bool cutBefore(const std::string& packet);
 
     int targetPort_;
     int listenFd_ = -1;
@@ -45,6 +67,11 @@ private:
     std::atomic<TCut> armed_{TCut::None};
     std::atomic<int> cuts_{0};
     std::atomic<bool> refuseAfterCut_{false};
+    std::atomic<std::chrono::steady_clock::time_point> refuseUntil_{};
+    std::atomic<int> refused_{0};
+    std::mutex statementMutex_;
+    std::string statementStart_; // under statementMutex_
+    int statementCuts_ = 0;      // under statementMutex_
     std::thread acceptor_;
     std::mutex mutex_;
     std::list<std::thread> relays_;

@@ -122,6 +122,15 @@ protected:
         return server.scalar(QStringLiteral("select count(*) from %1").arg(QLatin1String(table))).toInt();
     }
 
+    // The server's id of the module's connection (-1 when it cannot be read).
+    static qlonglong connectionId(TDM& dm)
+    {
+        QSqlQuery q(dm.conn());
+        if (!q.exec(QStringLiteral("select connection_id()")) || !q.next())
+            return -1;
+        return q.value(0).toLongLong();
+    }
+
     // A loopback port on which nothing listens.
     static int deadPort()
     {
