@@ -68,7 +68,7 @@ if grep -E '/(tst_|bench_)|_shots$|sms_make_pictures|\.a$|/include/' "$work/file
 fi
 depends=$(dpkg-deb -f "$deb" Depends)
 recommends=$(dpkg-deb -f "$deb" Recommends)
-for d in libqt6sql6-mysql libqt6widgets6 libqt6sql6 libc6 fonts-wqy-zenhei; do
+for d in libqt6sql6-mysql libqt6widgets6 libqt6sql6 libc6 fonts-wqy-zenhei libfreexl1; do
   grep -qE "(^|[ ,|])$d( |,|$)" <<<"$depends" || fail "Depends lacks $d: $depends"
 done
 grep -qw qt6-translations-l10n <<<"$recommends" || fail "Recommends lacks qt6-translations-l10n: $recommends"
