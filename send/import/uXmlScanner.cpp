@@ -3,7 +3,6 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
 
