@@ -2,7 +2,9 @@
 // files. A developer tool: run it once after changing a picture and commit the
 // files; the program itself loads the committed PNGs from its resources.
 //   sms_make_pictures <folder>
+#include <QBuffer>
 #include <QDir>
+#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
@@ -19,7 +21,7 @@ const QColor kRed(0xd0, 0x3b, 0x34);
 const QColor kGold(0xe0, 0xa8, 0x1c);
 const QColor kGrey(0x55, 0x5b, 0x66);
 
-bool paint(const QString& file, int w, int h, const std::function<void(QPainter&)>& draw)
+QImage picture(int w, int h, const std::function<void(QPainter&)>& draw)
 {
     QImage img(w, h, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
@@ -29,7 +31,54 @@ bool paint(const QString& file, int w, int h, const std::function<void(QPainter&
         p.scale(w / 32.0, h / 32.0); // every picture is drawn on a 32 x 32 grid
         draw(p);
     }
-    if (!img.save(file)) {
+    return img;
+}
+
+bool paint(const QString& file, int w, int h, const std::function<void(QPainter&)>& draw)
+{
+    if (!picture(w, h, draw).save(file)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    return true;
+}
+
+// A Windows icon file holding the picture in each of sizes, every one stored
+// as a PNG (as Windows reads icons since Vista).
+bool paintIcon(const QString& file, const QList<int>& sizes, const std::function<void(QPainter&)>& draw)
+{
+    QList<QByteArray> pngs;
+    for (int size : sizes) {
+        QByteArray png;
+        QBuffer buf(&png);
+        buf.open(QIODevice::WriteOnly);
+        if (!picture(size, size, draw).save(&buf, "PNG"))
+            return false;
+        pngs << png;
+    }
+    QByteArray ico;
+    auto le16 = [&](int v) { ico.append(char(v & 0xff)).append(char((v >> 8) & 0xff)); };
+    auto le32 = [&](qint64 v) {
+        le16(int(v & 0xffff));
+        le16(int((v >> 16) & 0xffff));
+    };
+    le16(0); // reserved
+    le16(1); // an icon
+    le16(int(sizes.size()));
+    qint64 offset = 6 + 16 * sizes.size();
+    for (qsizetype i = 0; i < sizes.size(); ++i) {
+        ico.append(char(sizes[i] >= 256 ? 0 : sizes[i])).append(char(sizes[i] >= 256 ? 0 : sizes[i]));
+        ico.append(char(0)).append(char(0)); // no palette, reserved
+        le16(1);                             // colour planes
+        le16(32);                            // bits a pixel
+        le32(pngs[i].size());
+        le32(offset);
+        offset += pngs[i].size();
+    }
+    for (const QByteArray& png : pngs)
+        ico.append(png);
+    QFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || out.write(ico) != ico.size()) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
         return false;
     }
@@ -159,6 +208,8 @@ int main(int argc, char* argv[])
     ok &= paint(f("app.png"), 32, 32, appIcon);
     for (int size : {48, 64, 128, 256})
         ok &= paint(dir + QStringLiteral("/app_%1.png").arg(size), size, size, appIcon);
+    // The icon of korvessa.exe (app/korvessa.rc).
+    ok &= paintIcon(f("app.ico"), {16, 24, 32, 48, 64, 256}, appIcon);
     // Login dialog picture: a phone with a message bubble.
     ok &= paint(f("login_side.png"), 145, 145, [](QPainter& p) {
         QLinearGradient bg(0, 0, 32, 32);

@@ -3,12 +3,32 @@
 #include "send/import/uImportJob.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <cerrno>
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#else
+#include <QDir>
+#include <fcntl.h>
+#include <io.h>
+#include <qt_windows.h>
+#endif
+
+#ifndef Q_OS_UNIX
+namespace {
+// The system's text for a Windows error code.
+QString systemText(DWORD code)
+{
+    wchar_t* buf = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    QString text = n ? QString::fromWCharArray(buf, int(n)).trimmed() : QString();
+    LocalFree(buf);
+    return text.isEmpty() ? QStringLiteral("错误 %1").arg(code) : text;
+}
+} // namespace
 #endif
 
 bool OpenRegular(QFile& file, const QString& name, qint64* size, QString* why)
@@ -54,26 +74,45 @@ bool OpenRegular(QFile& file, const QString& name, qint64* size, QString* why)
     }
     *size = st.st_size;
     return true;
-#else
-    const QFileInfo info(name);
-    if (name.isEmpty() || !info.exists()) {
-        *why = QStringLiteral("文件不存在");
+#else // Windows
+    // The kind is told by what was opened: a name such as NUL, COM1 or
+    // \\.\pipe\x opens a device or a pipe, not a file on a disk. Opening
+    // either does not wait; reading might.
+    const std::wstring path = QDir::toNativeSeparators(name).toStdWString();
+    if (name.isEmpty()) {
+        *why = systemText(ERROR_FILE_NOT_FOUND);
         return false;
     }
-    if (info.isDir()) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         *why = folder;
         return false;
     }
-    if (!info.isFile()) {
+    const HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        *why = systemText(GetLastError());
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(h);
         *why = notPlain;
         return false;
     }
-    file.setFileName(name);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (fd < 0) {
+        *why = systemText(GetLastError());
+        CloseHandle(h);
         return false;
     }
-    *size = file.size();
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        *why = file.errorString();
+        _close(fd);
+        return false;
+    }
+    *size = (qint64(info.nFileSizeHigh) << 32) | qint64(info.nFileSizeLow);
     return true;
 #endif
 }

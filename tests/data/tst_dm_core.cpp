@@ -156,6 +156,7 @@ private slots:
 
     void recoversAfterServerRestart()
     {
+        SKIP_UNLESS_OWN_SERVERS();
         FakeUi ui;
         SQL_EXEC(server, "insert into customers(customername,password,smscount) values('u1','p',7)");
         QCOMPARE(dm->GetBalance(QStringLiteral("u1")), qint64(7));
@@ -246,6 +247,8 @@ private slots:
         QVERIFY2(
             qAbs(serverWall.secsTo(expected)) < 60,
             qPrintable(now.toString(Qt::ISODate) + QStringLiteral(" vs ") + expected.toString(Qt::ISODate)));
+        if (!TestServer::ownsServers())
+            return; // that server cannot be stopped from here
         other.stop();
         QSqlError err;
         QVERIFY(!dm2.GetServerTime(now, &err));

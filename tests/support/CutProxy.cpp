@@ -1,16 +1,66 @@
 #include "tests/support/CutProxy.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cctype>
 #include <cstring>
 #include <string>
 
 namespace {
+
+#ifdef _WIN32
+// Winsock under the names used below. Its socket handles are small numbers
+// that fit the int they are kept in.
+using ssize_t = int;
+constexpr int MSG_NOSIGNAL = 0;
+constexpr int SHUT_RDWR = SD_BOTH;
+int poll(pollfd* fds, unsigned n, int ms)
+{
+    return ::WSAPoll(fds, ULONG(n), ms);
+}
+int openSocket()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return ::WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    if (!started)
+        return -1;
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    return s == INVALID_SOCKET ? -1 : int(s);
+}
+void closeSocket(int fd)
+{
+    ::closesocket(SOCKET(fd));
+}
+#else
+int openSocket()
+{
+    return ::socket(AF_INET, SOCK_STREAM, 0);
+}
+void closeSocket(int fd)
+{
+    ::close(fd);
+}
+#endif
+
+// A socket to wait on for input.
+pollfd watch(int fd)
+{
+    pollfd p{};
+    p.fd = decltype(p.fd)(fd);
+    p.events = POLLIN;
+    return p;
+}
 
 bool sendAll(int fd, const char* p, size_t n)
 {
@@ -48,7 +98,7 @@ bool isCommit(const std::string& packet)
 
 TCutProxy::TCutProxy(int targetPort) : targetPort_(targetPort)
 {
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    listenFd_ = openSocket();
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -58,7 +108,7 @@ TCutProxy::TCutProxy(int targetPort) : targetPort_(targetPort)
         ::listen(listenFd_, 16) != 0 ||
         ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
         if (listenFd_ >= 0)
-            ::close(listenFd_);
+            closeSocket(listenFd_);
         listenFd_ = -1;
         return;
     }
@@ -75,21 +125,21 @@ TCutProxy::~TCutProxy()
     for (std::thread& t : relays_)
         t.join();
     if (listenFd_ >= 0)
-        ::close(listenFd_);
+        closeSocket(listenFd_);
 }
 
 void TCutProxy::acceptLoop()
 {
     while (!stop_) {
-        pollfd p{listenFd_, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
+        pollfd p = watch(listenFd_);
+        if (poll(&p, 1, 50) <= 0)
             continue;
-        const int client = ::accept(listenFd_, nullptr, nullptr);
+        const int client = int(::accept(listenFd_, nullptr, nullptr));
         if (client < 0)
             continue;
         if (std::chrono::steady_clock::now() < refuseUntil_.load()) {
             ++refused_;
-            ::close(client);
+            closeSocket(client);
             continue;
         }
         std::lock_guard<std::mutex> lock(mutex_);
@@ -114,15 +164,15 @@ bool TCutProxy::cutBefore(const std::string& packet)
 
 void TCutProxy::relay(int client)
 {
-    const int server = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int server = openSocket();
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(uint16_t(targetPort_));
     if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         if (server >= 0)
-            ::close(server);
-        ::close(client);
+            closeSocket(server);
+        closeSocket(client);
         return;
     }
     std::string pending; // client bytes not yet forwarded: an incomplete packet
@@ -130,8 +180,8 @@ void TCutProxy::relay(int client)
     char buf[65536];
     bool open = true;
     while (open && !stop_) {
-        pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
-        if (::poll(p, 2, 50) <= 0)
+        pollfd p[2] = {watch(client), watch(server)};
+        if (poll(p, 2, 50) <= 0)
             continue;
         if (p[1].revents) {
             const ssize_t n = ::recv(server, buf, sizeof buf, 0);
@@ -169,8 +219,8 @@ void TCutProxy::relay(int client)
                 }
                 if (cut == TCut::AfterCommit) {
                     // Wait for the server's answer, then drop it with the connection.
-                    pollfd s{server, POLLIN, 0};
-                    if (::poll(&s, 1, 30000) > 0)
+                    pollfd s = watch(server);
+                    if (poll(&s, 1, 30000) > 0)
                         (void)::recv(server, buf, sizeof buf, 0);
                     ++cuts_;
                     open = false;
@@ -178,10 +228,16 @@ void TCutProxy::relay(int client)
             }
         }
     }
-    if (cuts_ > 0 && refuseAfterCut_)
-        ::shutdown(listenFd_, SHUT_RDWR); // stops listening before the client can come back
+    if (cuts_ > 0 && refuseAfterCut_) {
+        // Stops listening before the client can come back.
+#ifdef _WIN32
+        closeSocket(listenFd_); // a listening socket takes no shutdown there
+#else
+        ::shutdown(listenFd_, SHUT_RDWR);
+#endif
+    }
     ::shutdown(client, SHUT_RDWR);
     ::shutdown(server, SHUT_RDWR);
-    ::close(client);
-    ::close(server);
+    closeSocket(client);
+    closeSocket(server);
 }

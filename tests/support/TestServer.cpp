@@ -6,8 +6,10 @@
 #include <QTcpServer>
 #include <QThread>
 #include <atomic>
+#ifdef Q_OS_LINUX
 #include <signal.h>
 #include <sys/prctl.h>
+#endif
 
 namespace {
 std::atomic<int> g_adminCounter{0};
@@ -44,13 +46,15 @@ QString TestServer::dir() const
 
 bool TestServer::running() const
 {
-    return proc_ && proc_->state() != QProcess::NotRunning;
+    return taken_ >= 0 || (proc_ && proc_->state() != QProcess::NotRunning);
 }
 
 bool TestServer::start()
 {
     if (running())
         return true;
+    if (!ownsServers())
+        return attach();
     if (!tmp_) {
         tmp_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/dbsrv-XXXXXX"));
         if (!tmp_->isValid()) {
@@ -98,8 +102,10 @@ bool TestServer::launch()
     proc_ = std::make_unique<QProcess>();
     proc_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     proc_->setStandardOutputFile(QProcess::nullDevice());
+#ifdef Q_OS_LINUX
     // The server goes with the test process, however that ends.
     proc_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+#endif
     QStringList args{script(), QStringLiteral("exec"), tmp_->path(), QString::number(port_)};
     args << extraArgs_;
     proc_->start(QStringLiteral("bash"), args);
@@ -189,6 +195,8 @@ QVariant TestServer::scalar(const QString& sql, const QVariantList& values)
 
 bool TestServer::runFile(const QString& path)
 {
+    if (!ownsServers())
+        return runStatements(path);
     QProcess p;
     p.setProcessChannelMode(QProcess::ForwardedChannels);
     p.setStandardInputFile(path);

@@ -2,6 +2,12 @@
 // A throwaway MariaDB server for one test program: its own data folder in a
 // temporary directory, a free loopback port, the project's schema loaded.
 // The server is a child of the test process and ends with it.
+//
+// Where a test cannot start servers itself (Windows: the servers run on the
+// machine that runs the tests, see scripts/test-windows.sh), it takes one of
+// those named in SMS_TEST_SERVERS, entries "host:port[ mariadbd options]"
+// separated by ';': the first not yet taken whose options are this server's
+// extraArgs. Such a server is not stopped or restarted by the test.
 
 #include <QProcess>
 #include <QSqlDatabase>
@@ -20,12 +26,15 @@ public:
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
 
+    // Whether this process starts and stops its servers itself.
+    static bool ownsServers();
+
     bool start(); // first start initialises the data folder and loads db/schema.sql
     void stop();  // ends the server (SIGTERM) and waits for it
     bool running() const;
     QString error() const { return error_; }
 
-    QString host() const { return QStringLiteral("127.0.0.1"); }
+    QString host() const { return host_; }
     int port() const { return port_; }
     QString dir() const;
 
@@ -46,13 +55,24 @@ public:
 
 private:
     bool launch(); // starts the server on port_ and waits until it is set up
+    bool attach(); // takes a server of SMS_TEST_SERVERS
+    bool runStatements(const QString& path); // a file of statements on the admin connection
     QStringList extraArgs_;
     std::unique_ptr<QTemporaryDir> tmp_;
     std::unique_ptr<QProcess> proc_;
+    QString host_ = QStringLiteral("127.0.0.1");
     int port_ = 0;
+    int taken_ = -1; // the entry of SMS_TEST_SERVERS in use
     QString error_;
     QString adminName_;
 };
+
+// Skips the current test where the test cannot stop and restart its server.
+#define SKIP_UNLESS_OWN_SERVERS()                                                                            \
+    do {                                                                                                     \
+        if (!TestServer::ownsServers())                                                                      \
+            QSKIP("stops or restarts its database server, which runs outside this test");                  \
+    } while (false)
 
 // Fails the current test with the server's text when a statement fails.
 #define SQL_EXEC(server, sql)                                                                                \
