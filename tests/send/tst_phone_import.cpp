@@ -2,6 +2,7 @@
 // workbooks, and the files an import must refuse.
 #include "send/uPhoneImport.h"
 #include "tests/support/ImportRun.h"
+#include "tests/support/SpecialFile.h"
 #include "tests/support/TextList.h"
 #include "tests/support/ZipParts.h"
 
@@ -12,9 +13,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <memory>
 
 namespace {
 
@@ -443,27 +442,28 @@ private slots:
     void notRegularFiles_data()
     {
         QTest::addColumn<QString>("kind");
-        for (const char* k : {"fifo", "link to /dev/zero", "folder", "missing", "fifo.csv", "fifo.xlsx"})
+        for (const char* k : {"pipe", "device", "folder", "missing", "pipe.csv", "pipe.xlsx"})
             QTest::newRow(k) << QString::fromLatin1(k);
     }
     void notRegularFiles()
     {
         QFETCH(QString, kind);
         QString path;
-        if (kind.startsWith(QLatin1String("fifo"))) {
-            path = dir.filePath(QStringLiteral("pipe") +
-                                (kind.contains(u'.') ? kind.mid(4) : QStringLiteral(".txt")));
-            QFile::remove(path);
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        } else if (kind == QLatin1String("link to /dev/zero")) {
-            path = dir.filePath(QStringLiteral("zero.txt"));
-            QFile::remove(path);
-            QVERIFY(QFile::link(QStringLiteral("/dev/zero"), path));
+        std::unique_ptr<TSpecialFile> special;
+        if (kind.startsWith(QLatin1String("pipe"))) {
+            special = std::make_unique<TSpecialFile>(
+                QStringLiteral("pipe"), dir.path(), QStringLiteral("pipe") + (kind.contains(u'.') ? kind.mid(4) : QStringLiteral(".txt")));
+        } else if (kind == QLatin1String("device")) {
+            special = std::make_unique<TSpecialFile>(kind, dir.path(), QStringLiteral("zero.txt"));
         } else if (kind == QLatin1String("folder")) {
             path = dir.filePath(QStringLiteral("folder.csv"));
             QVERIFY(QDir().mkpath(path));
         } else {
             path = dir.filePath(QStringLiteral("missing.txt"));
+        }
+        if (special) {
+            QVERIFY(special->ok());
+            path = special->path();
         }
         // Should the import block in opening the pipe, a writer comes along after
         // a few seconds to free it, and the test fails instead of hanging.
@@ -471,11 +471,8 @@ private slots:
         std::unique_ptr<QThread> rescue(QThread::create([&] {
             for (int i = 0; i < 50 && !done; ++i)
                 QThread::msleep(100);
-            if (!done) {
-                const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
-                if (fd >= 0)
-                    ::close(fd);
-            }
+            if (!done && special)
+                special->unblock();
         }));
         rescue->start();
         TPhoneImport reader;

@@ -20,7 +20,6 @@ namespace {
 #ifdef _WIN32
 // Winsock under the names used below. Its socket handles are small numbers
 // that fit the int they are kept in.
-using ssize_t = int;
 constexpr int MSG_NOSIGNAL = 0;
 constexpr int SHUT_RDWR = SD_BOTH;
 int poll(pollfd* fds, unsigned n, int ms)
