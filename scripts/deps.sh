@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, when any is missing, and
 # brings the MariaDB client library up to date when a newer version is on offer.
+#   scripts/deps.sh [--windows]   (--windows: also what the Windows build and
+#                                  its tests need besides the toolchain: the
+#                                  installer's compiler, zip, Wine)
 set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libqt6sql6-mysql mariadb-server-core mariadb-client-core
       fonts-wqy-zenhei xvfb xauth openbox qt6-translations-l10n dpkg-dev file desktop-file-utils appstream xdotool
       libquazip1-qt6-dev pkgconf libfreexl-dev libexpat1-dev libpugixml-dev
       galera-4 mariadb-server mariadb-backup socat haproxy)
+if [ "${1:-}" = "--windows" ]; then
+  pkgs+=(nsis zip unzip wine wine64 ninja-build binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
+         imagemagick iproute2)
+fi
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 updated=""
 update() { # apt-get update, at most once per run
