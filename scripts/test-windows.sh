@@ -85,7 +85,7 @@ mkdir -p "$HOME"
 # LC_ALL; the machine itself need not have that locale).
 zh() { LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$@"; }
 gccdir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
-export WINEPATH="$(winpath "$qtprefix/bin");$(winpath "$prefix/bin");$(winpath "$prefix/lib");$(winpath "$gccdir");$(winpath /usr/x86_64-w64-mingw32/lib)"
+export WINEPATH="$(winpath "$qtprefix/bin");$(winpath "$prefix/bin");$(winpath "$prefix/lib");$(winpath "$prefix/lib/mariadb");$(winpath "$gccdir");$(winpath /usr/x86_64-w64-mingw32/lib)"
 export QT_PLUGIN_PATH="$(winpath "$qtprefix/plugins");$(winpath "$prefix/plugins")"
 
 stage wine-prefix

@@ -39,7 +39,7 @@ stage_done build
 stage deploy
 # Where the DLLs come from: Qt, the toolchain's own libraries, MinGW's runtime.
 gccdir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
-dllpath=("$qtprefix/bin" "$prefix/bin" "$prefix/lib" /usr/x86_64-w64-mingw32/lib "$gccdir")
+dllpath=("$qtprefix/bin" "$prefix/bin" "$prefix/lib" "$prefix/lib/mariadb" /usr/x86_64-w64-mingw32/lib "$gccdir")
 find_dll() {
   local d
   for d in "${dllpath[@]}"; do
