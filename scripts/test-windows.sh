@@ -86,7 +86,8 @@ mkdir -p "$HOME"
 zh() { LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 "$@"; }
 gccdir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 export WINEPATH="$(winpath "$qtprefix/bin");$(winpath "$prefix/bin");$(winpath "$prefix/lib");$(winpath "$prefix/lib/mariadb");$(winpath "$gccdir");$(winpath /usr/x86_64-w64-mingw32/lib)"
-export QT_PLUGIN_PATH="$(winpath "$qtprefix/plugins");$(winpath "$prefix/plugins")"
+# Wine passes no QT_* variable on to a program; WINEQT_* it passes as QT_*.
+export WINEQT_PLUGIN_PATH="$(winpath "$qtprefix/plugins");$(winpath "$prefix/plugins")"
 
 stage wine-prefix
 zh wineboot -i >/dev/null 2>&1
