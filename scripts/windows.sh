@@ -40,11 +40,12 @@ stage deploy
 # Where the DLLs come from: Qt, the toolchain's own libraries, MinGW's runtime.
 gccdir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 dllpath=("$qtprefix/bin" "$prefix/bin" "$prefix/lib" "$prefix/lib/mariadb" /usr/x86_64-w64-mingw32/lib "$gccdir")
-find_dll() {
+find_dll() { # the path of a DLL of those folders; nothing for one of Windows' own
   local d
   for d in "${dllpath[@]}"; do
-    [ -f "$d/$1" ] && { echo "$d/$1"; return; }
+    if [ -f "$d/$1" ]; then echo "$d/$1"; return 0; fi
   done
+  return 0
 }
 deploy=$build/deploy/$name
 rm -rf "$build/deploy"
