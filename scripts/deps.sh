@@ -11,7 +11,7 @@ pkgs=(cmake g++ make qt6-base-dev libqt6sql6-mysql mariadb-server-core mariadb-c
       galera-4 mariadb-server mariadb-backup socat haproxy)
 if [ "${1:-}" = "--windows" ]; then
   pkgs+=(nsis zip unzip wine wine64 ninja-build binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
-         imagemagick iproute2)
+         imagemagick iproute2 x11-utils)
 fi
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 updated=""

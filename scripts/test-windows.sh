@@ -214,20 +214,25 @@ if login_demo; then
   shot 1-send-page
   main=$(find_window Korvessa 5)
   xdotool windowactivate --sync "$main" 2>/dev/null || true
-  # The main window is maximized for fixed places of its controls.
-  eval "$(xdotool getwindowgeometry --shell "$main")"
-  log "main window ${WIDTH}x${HEIGHT} at $X,$Y"
-  # Places of the controls in the main window at its first size (915 x 568).
-  btn_input_x=0; btn_input_y=0; btn_load_x=0; btn_load_y=0
-  edt_message_x=0; edt_message_y=0; btn_send_x=0; btn_send_y=0
-  btn_records_x=0; btn_records_y=0; btn_query_x=0; btn_query_y=0
-  grid_x=0; grid_y=0; grid_w=10; grid_h=10
+  # Where the main window is on the screen, for the screenshots' parts.
+  X=$(xwininfo -id "$main" | sed -n 's/.*Absolute upper-left X: *//p')
+  Y=$(xwininfo -id "$main" | sed -n 's/.*Absolute upper-left Y: *//p')
+  log "main window at $X,$Y"
+  # Places of the controls in the main window at its first size (915 x 568),
+  # as Wine draws them.
+  btn_input_x=867; btn_input_y=336     # 手工录入
+  btn_load_x=867; btn_load_y=366       # 文件导入
+  btn_send_x=867; btn_send_y=282       # 立即发送
+  edt_message_x=457; edt_message_y=172 # the message
+  btn_records_x=240; btn_records_y=30  # 发送记录 (toolbar)
+  btn_query_x=61; btn_query_y=74       # 发送记录明细
+  grid_x=15; grid_y=145; grid_w=880; grid_h=300
   # Numbers typed by hand.
   click_at "$main" $btn_input_x $btn_input_y
   if w=$(find_window 手工录入号码 10); then
     typed 13900000001; keys Return; typed 13900000002
     shot 2-input-phones
-    keys Tab space
+    click_at "$w" 130 396 # 确定
     gone 手工录入号码 10 || { fail "phone entry dialog stays open"; keys Escape; }
   else
     fail "phone entry dialog did not open"
