@@ -144,6 +144,9 @@ stage_done install
 
 # --- the installed program on a virtual display ---------------------------------
 stage gui
+# A Wine started anew, on the display (the one so far had none).
+wineserver -k || true
+wineserver -w || true
 display=$(for n in $(seq 20 99); do [ -e "/tmp/.X$n-lock" ] || { echo "$n"; break; }; done)
 export DISPLAY=:$display
 shots=$build/shots
@@ -186,7 +189,9 @@ click_at() { # click_at WINDOW X Y: a click at X,Y inside the window
   sleep 0.5
 }
 prog=$inst/korvessa.exe
-run_program() { (cd "$inst" && zh wine "$prog" >"$tmp/program.log" 2>&1) & }
+# The installed program on its own: none of the toolchain's folders.
+run_program() { (cd "$inst" && env -u WINEPATH -u WINEQT_PLUGIN_PATH LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 \
+  wine "$prog" >"$tmp/program.log" 2>&1) & }
 login_demo() {
   local w
   w=$(find_window 登录 90) || return 1
