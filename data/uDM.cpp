@@ -45,7 +45,8 @@ constexpr const char* kSystemCaPath = "/etc/ssl/certs";
 bool isEncrypted(const QSqlDatabase& db)
 {
     const QVariant h = db.driver() ? db.driver()->handle() : QVariant();
-    if (!h.isValid() || qstrcmp(h.typeName(), "MYSQL*") != 0)
+    // Qt names the type as its headers spell it: MYSQL* or st_mysql*.
+    if (!h.isValid() || (qstrcmp(h.typeName(), "MYSQL*") != 0 && qstrcmp(h.typeName(), "st_mysql*") != 0))
         return false;
     MYSQL* mysql = *static_cast<MYSQL* const*>(h.constData());
     return mysql && mysql_get_ssl_cipher(mysql) != nullptr;
@@ -97,6 +98,16 @@ bool isConnectionLost(const QSqlError& e)
     const QString code = e.nativeErrorCode();
     return code == QLatin1String("2006") || code == QLatin1String("2013") || code == QLatin1String("2055") ||
            code == QLatin1String("4031") || code == QLatin1String("1927") || code == QLatin1String("1053");
+}
+
+// A statement's error as the module tells it: over TLS, a connection that the
+// server has dropped fails in the TLS layer (2026) where a plain one gives
+// 2013; on a connection that was open, that is a lost connection too.
+QSqlError statementError(const QSqlError& e)
+{
+    if (e.nativeErrorCode() != QLatin1String("2026"))
+        return e;
+    return QSqlError(e.driverText(), e.databaseText(), e.type(), QStringLiteral("2013"));
 }
 
 // A deadlock (also a cluster's conflict between two nodes) or a lock-wait
@@ -200,6 +211,7 @@ void TDM::Logout()
     }
     sessionName_.clear();
     sessionPassword_.clear();
+    sessionStale_ = false;
 }
 
 void TDM::noteError(const QSqlError& e)
@@ -224,7 +236,7 @@ bool TDM::EnsureConnected()
         if (db.isOpen()) {
             // An open handle may stand for a connection the server has dropped.
             QSqlQuery ping(db);
-            lost = !ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError());
+            lost = !ping.exec(QStringLiteral("do 1")) && isConnectionLost(statementError(ping.lastError()));
         }
         if (lost)
             reopenLost();
@@ -282,10 +294,8 @@ bool TDM::openConn()
     }
     reopenGaveUp_ = false;
     // A new connection of a hardened server has no session: the customer who
-    // logged in is bound to it again (a failure shows in the operation that
-    // needs the session).
-    if (mode_ == TDbMode::Hardened && !sessionName_.isEmpty())
-        bindSession();
+    // logged in is bound to it again before its first statement.
+    sessionStale_ = mode_ == TDbMode::Hardened && !sessionName_.isEmpty();
     return true;
 }
 
@@ -383,8 +393,9 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
     // A statement on a closed connection opens it first; failing that, the statement fails.
     if (!IsConnected() && !openConn())
         return fail(lastError_);
+    bindIfStale();
     if (!q.prepare(sql))
-        return fail(q.lastError());
+        return fail(statementError(q.lastError()));
     const QHash<QString, QString> names = placeholders(sql);
     for (const TSqlParam& p : params) {
         const auto it = names.constFind(p.name.toLower());
@@ -404,7 +415,7 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
                                   QSqlError::StatementError));
     }
     if (!q.exec())
-        return fail(q.lastError());
+        return fail(statementError(q.lastError()));
     return true;
 }
 
@@ -960,10 +971,12 @@ TDM::TTry TDM::callInTransaction(const QString& sql, const TSqlParams& params, Q
     // transaction, so a conflict, a lost connection before COMMIT and a lost
     // answer to COMMIT are told apart as in legacy mode.
     unclear = false;
+    bindIfStale(); // a login is refused inside a transaction
     QSqlDatabase db = conn();
     if (!db.transaction()) {
-        noteError(db.lastError());
-        return tryAgain(db.lastError());
+        const QSqlError e = statementError(db.lastError());
+        noteError(e);
+        return tryAgain(e);
     }
     {
         QSqlQuery q(db);
@@ -979,7 +992,7 @@ TDM::TTry TDM::callInTransaction(const QString& sql, const TSqlParams& params, Q
         }
     }
     if (!db.commit()) {
-        const QSqlError e = db.lastError();
+        const QSqlError e = statementError(db.lastError());
         noteError(e);
         if (isRetryable(e)) {
             db.rollback(); // refused at commit (a cluster's conflict): nothing was stored
@@ -1109,8 +1122,37 @@ bool TDM::callRoutine(const QString& sql, const TSqlParams& params, QSqlError* e
     }
 }
 
+bool TDM::hardenedNow()
+{
+    // The mode is known once connected: a closed connection is opened first,
+    // without a message, as a statement on it would be.
+    if (!IsConnected())
+        openConn();
+    return Hardened();
+}
+
+void TDM::bindIfStale()
+{
+    // Once per connection and session: a login that fails is not tried again
+    // by every statement (each failure counts toward the name's lock).
+    if (!sessionStale_ || !Hardened())
+        return;
+    sessionStale_ = false;
+    bindSession();
+}
+
+void TDM::SetSession(const QString& name, const QString& password)
+{
+    sessionName_ = name;
+    sessionPassword_ = password;
+    priorName_.clear();
+    priorPassword_.clear();
+    sessionStale_ = !name.isEmpty();
+}
+
 bool TDM::bindSession(QSqlError* err)
 {
+    sessionStale_ = false;
     QSqlQuery q(conn());
     return Exec(q, QStringLiteral("call login(:name,:password)"),
                 {{QStringLiteral("name"), sessionName_}, {QStringLiteral("password"), sessionPassword_}}, err);
@@ -1129,6 +1171,7 @@ bool TDM::hardenedLogin(const QString& name, const QString& password, QString& m
         priorPassword_ = sessionPassword_;
         sessionName_ = name;
         sessionPassword_ = password;
+        sessionStale_ = false;
     } else {
         noteRefusal(err); // a refused login leaves the session as it was
     }
@@ -1168,7 +1211,7 @@ void TDM::RevertLogin()
 bool TDM::SetSubAccountPassword(const QString& name, const QString& password)
 {
     refusal_ = 0;
-    if (Hardened())
+    if (hardenedNow())
         return callRoutine(QStringLiteral("call set_child_password(:child,:password)"),
                            {{QStringLiteral("child"), name}, {QStringLiteral("password"), password}});
     return TryExecuteSql(QStringLiteral("update customers set password=:password where customername=:customername"),
@@ -1178,7 +1221,7 @@ bool TDM::SetSubAccountPassword(const QString& name, const QString& password)
 bool TDM::SetSubAccountContact(const QString& name, const QString& phone, const QString& address)
 {
     refusal_ = 0;
-    if (Hardened())
+    if (hardenedNow())
         return callRoutine(QStringLiteral("call set_child_contact(:child,:telphone,:address)"),
                            {{QStringLiteral("child"), name},
                             {QStringLiteral("telphone"), phone},
@@ -1194,7 +1237,7 @@ bool TDM::CreateSubAccount(const QString& name, const QString& password, const Q
                            const QString& address)
 {
     refusal_ = 0;
-    if (!Hardened())
+    if (!hardenedNow())
         return false;
     return callRoutine(QStringLiteral("call create_child(:name,:password,:telphone,:address)"),
                        {{QStringLiteral("name"), name},

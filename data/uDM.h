@@ -105,6 +105,10 @@ public:
     // (version, company): a hardened connection is bound again to the customer
     // logged in before, or to none.
     void RevertLogin();
+    // The customer whom a hardened connection is bound to from its next
+    // statement on, without the login dialog (tests, tools); an empty name
+    // binds none.
+    void SetSession(const QString& name, const QString& password);
 
     // The mode of the open connection (None while it is closed). The client
     // first logs in as the hardened client account over TLS; only when the
@@ -213,6 +217,8 @@ private:
     // and runs once more.
     bool callRoutine(const QString& sql, const TSqlParams& params, QSqlError* err = nullptr);
     bool bindSession(QSqlError* err = nullptr);
+    void bindIfStale();
+    bool hardenedNow();
     bool hardenedLogin(const QString& name, const QString& password, QString& message);
     TTry submitHardened(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id);
     TTry rechargeHardened(const QString& customer, int amount);
@@ -238,7 +244,8 @@ private:
     // The customer of the hardened session, bound again on every new connection.
     QString sessionName_;
     QString sessionPassword_;
-    QString priorName_; // the customer before the last login, for RevertLogin
+    bool sessionStale_ = false; // the connection is not bound to the session's customer yet
+    QString priorName_;         // the customer before the last login, for RevertLogin
     QString priorPassword_;
     int refusal_ = 0;
 };
