@@ -84,6 +84,16 @@ CREATE TABLE IF NOT EXISTS issued (
   KEY ix_issued_customer (customerid, issued)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;
 
+-- The accounts this script closed, and how they were, for db/hardened-undo.sql.
+CREATE TABLE IF NOT EXISTS closed_accounts (
+  user        VARCHAR(128) COLLATE utf8mb4_bin NOT NULL,
+  host        VARCHAR(255) COLLATE utf8mb4_bin NOT NULL,
+  action      VARCHAR(16) NOT NULL,   -- 'unix_socket', 'locked' or 'dropped'
+  old_hash    VARCHAR(64) NOT NULL,   -- the mysql_native_password hash it had ('' for none)
+  closed      DATETIME NOT NULL,
+  PRIMARY KEY (user, host)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;
+
 -- ---------------------------------------------------------------------------
 -- The owner of every routine and view: a role, which cannot log in.
 
@@ -584,28 +594,29 @@ DELIMITER ;
 -- ---------------------------------------------------------------------------
 -- Views with the tables' names and columns: the client's reads run in sms_api
 -- as they ran in sms. Each shows nothing before a login. The session's
--- customer is found once per statement (the derived table "me").
+-- customer is found once per statement: the one-row derived table holds the
+-- session's customerid, which the server then takes as a constant.
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW customers AS
   SELECT c.customerid, c.customername, CAST('' AS CHAR(64) CHARACTER SET utf8mb4) AS password, c.realname,
          c.parentname, c.limitrate, c.smscount, c.customerKind, c.customerGrade, c.childCount, c.createtime,
          c.telphone, c.address, c.companyid
-    FROM (SELECT m.customerid AS me_id, m.customername AS me_name FROM sms.customers m
-           WHERE m.customerid = sms_api.session_customer_id() LIMIT 1) me
-    JOIN sms.customers c ON c.customerid = me.me_id OR c.parentname = me.me_name;
+    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) s
+    JOIN sms.customers me ON me.customerid = s.me_id
+    JOIN sms.customers c ON c.customerid = me.customerid OR c.parentname = me.customername;
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW submit AS
   SELECT s.submitid, s.phones, s.testPhones, s.content, s.appointtime, s.customername, s.submittime,
          s.phonecount, s.msgcount
-    FROM (SELECT m.customername AS me_name FROM sms.customers m
-           WHERE m.customerid = sms_api.session_customer_id() LIMIT 1) me
-    JOIN sms.submit s ON s.customername = me.me_name;
+    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) m
+    JOIN sms.customers me ON me.customerid = m.me_id
+    JOIN sms.submit s ON s.customername = me.customername;
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW charge AS
   SELECT g.seqNO, g.customername, g.remainWhenCharge, g.chargePoint, g.contributor, g.chargeTime
-    FROM (SELECT m.customername AS me_name FROM sms.customers m
-           WHERE m.customerid = sms_api.session_customer_id() LIMIT 1) me
-    JOIN sms.charge g ON g.customername = me.me_name OR g.contributor = me.me_name;
+    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) m
+    JOIN sms.customers me ON me.customerid = m.me_id
+    JOIN sms.charge g ON g.customername = me.customername OR g.contributor = me.customername;
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW sysPara AS
   SELECT p.id, p.name, p.value
@@ -655,12 +666,15 @@ BEGIN NOT ATOMIC
   DECLARE v_user VARCHAR(128);
   DECLARE v_host VARCHAR(255);
   DECLARE v_plugin VARCHAR(64);
+  DECLARE v_hash VARCHAR(64);
   DECLARE v_anon CURSOR FOR SELECT host FROM mysql.user WHERE user = '' AND is_role = 'N';
   DECLARE v_legacy CURSOR FOR
-    SELECT user, host, plugin FROM mysql.user
-     WHERE is_role = 'N' AND user <> '' AND user NOT IN ('mariadb.sys', 'sms_client', 'sms_server')
-       AND (authentication_string = PASSWORD('604918')
-            OR (user = 'root' AND authentication_string = '' AND plugin IN ('', 'mysql_native_password')));
+    SELECT u.user, u.host, u.plugin, u.authentication_string FROM mysql.user u
+     WHERE u.is_role = 'N' AND u.user <> '' AND u.user NOT IN ('mariadb.sys', 'sms_client', 'sms_server')
+       AND (u.authentication_string = PASSWORD('604918')
+            OR (u.user = 'root' AND u.authentication_string = '' AND u.plugin IN ('', 'mysql_native_password')))
+       AND NOT EXISTS (SELECT 1 FROM mysql.global_priv g WHERE g.user = u.user AND g.host = u.host
+                          AND JSON_VALUE(g.priv, '$.account_locked') IN ('1', 'true'));
   DECLARE CONTINUE HANDLER FOR NOT FOUND SET v_done = 1;
   OPEN v_anon;
   anon: LOOP
@@ -672,17 +686,22 @@ BEGIN NOT ATOMIC
   SET v_done = 0;
   OPEN v_legacy;
   legacy: LOOP
-    FETCH v_legacy INTO v_user, v_host, v_plugin;
+    FETCH v_legacy INTO v_user, v_host, v_plugin, v_hash;
     IF v_done THEN LEAVE legacy; END IF;
     IF v_host = 'localhost' THEN
       EXECUTE IMMEDIATE CONCAT('ALTER USER ', QUOTE(v_user), '@', QUOTE(v_host), ' IDENTIFIED VIA unix_socket');
+      INSERT IGNORE INTO closed_accounts VALUES (v_user, v_host, 'unix_socket', v_hash, NOW());
     ELSE
       BEGIN
         -- A host name the server does not look up (skip-name-resolve) cannot
         -- be altered, only dropped.
         DECLARE EXIT HANDLER FOR SQLEXCEPTION
+        BEGIN
           EXECUTE IMMEDIATE CONCAT('DROP USER ', QUOTE(v_user), '@', QUOTE(v_host));
+          INSERT IGNORE INTO closed_accounts VALUES (v_user, v_host, 'dropped', v_hash, NOW());
+        END;
         EXECUTE IMMEDIATE CONCAT('ALTER USER ', QUOTE(v_user), '@', QUOTE(v_host), ' ACCOUNT LOCK');
+        INSERT IGNORE INTO closed_accounts VALUES (v_user, v_host, 'locked', v_hash, NOW());
       END;
     END IF;
   END LOOP;
