@@ -14,6 +14,9 @@
 #   SMS_HARDENED_SOCKET, SMS_HARDENED_CA  the administrator's socket and the CA
 #                                     where they are not D/sock and D/tls/ca.pem
 #                                     (a cluster: a node's socket, its proxy's port)
+#   SMS_HARDENED_OTHER_SOCKETS="S2 S3"  a cluster's other nodes: the routines,
+#                                     the accounts and the books are checked
+#                                     there too
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 client_password='Kv-client-2026.sms'
@@ -50,9 +53,9 @@ checks=0
 pass() { checks=$((checks + 1)); }
 fail() { checks=$((checks + 1)); failures=$((failures + 1)); echo "FAIL: $*" >&2; }
 
-# The administrator: root through the socket, as the system's root (the password
-# counts only after going back to the legacy mode), for the fixture and the checks of
-# what the tables hold afterwards).
+# The administrator: root through the socket, as the system's root (the
+# password counts only after going back to the legacy mode), for the fixture
+# and the checks of what the tables hold afterwards.
 admin() { mariadb --no-defaults --socket="$socket" -uroot -p604918 -N -B --default-character-set=utf8mb4 sms "$@"; }
 # The program's account over TLS, its CA checked; one connection per call.
 client() {
@@ -437,6 +440,26 @@ admin_same "the books balance" "$total_before" \
 admin_same "every stored batch used its own number" "0" \
   "select count(*) from submit s join sms_api.issued i on i.submitid = s.submitid
     join customers c on c.customerid = i.customerid where i.used is null or s.customername <> c.customername"
+
+# --- a cluster's other nodes hold the same ----------------------------------------------
+node_facts() {
+  mariadb --no-defaults --socket="$1" -uroot -p604918 -N -B -e "
+    set session wsrep_sync_wait = 1;
+    select (select count(*) from information_schema.routines where routine_schema = 'sms_api'),
+           (select count(*) from information_schema.views where table_schema = 'sms_api'),
+           (select group_concat(concat(user, '@', host, ':', ifnull(json_value(priv, '\$.account_locked'), '-'),
+              ':', json_value(priv, '\$.plugin')) order by user, host) from mysql.global_priv
+             where user in ('root', 'sms_client', 'sms_server', 'sms_api_owner')),
+           (select sum(smscount) from sms.customers), (select count(*) from sms.submit),
+           (select count(*) from sms_api.issued where used is not null)" 2>&1
+}
+if [ -n "${SMS_HARDENED_OTHER_SOCKETS:-}" ]; then
+  here_facts=$(node_facts "$socket")
+  for other in $SMS_HARDENED_OTHER_SOCKETS; do
+    out=$(node_facts "$other")
+    if [ "$out" = "$here_facts" ]; then pass; else fail "node $other: [$out], here: [$here_facts]"; fi
+  done
+fi
 
 # --- running the script again, and going back --------------------------------------------
 checksums() { admin -e "checksum table sms.customers, sms.submit, sms.charge, sms.sysPara, sms.seqcounter"; }
