@@ -217,6 +217,21 @@ END//
 -- ---------------------------------------------------------------------------
 -- Login and own password
 
+-- Expired sessions, and failed logins of names nobody tried for a day, go a
+-- few at a time, each in a transaction of its own after a login's: such
+-- clean-ups of two logins at once could otherwise deadlock each other. A
+-- clean-up that fails is left to the next login.
+CREATE OR REPLACE DEFINER = sms_api_owner PROCEDURE forget_old_logins()
+  MODIFIES SQL DATA SQL SECURITY DEFINER
+BEGIN
+  DECLARE CONTINUE HANDLER FOR SQLEXCEPTION BEGIN END;
+  IF NOT @@in_transaction AND @@autocommit THEN
+    DELETE FROM sessions WHERE expires < NOW() LIMIT 50;
+    DELETE FROM failed_logins WHERE last_failure < NOW() - INTERVAL 1 DAY
+       AND (locked_until IS NULL OR locked_until < NOW()) LIMIT 20;
+  END IF;
+END//
+
 -- Binds this connection to the customer whose name and password these are
 -- (the password compared exactly). Five failures in a row, each within 15
 -- minutes of the one before, lock the name for 15 minutes. Not inside a
@@ -268,23 +283,21 @@ BEGIN
       UPDATE failed_logins SET failures = v_failures, last_failure = NOW(),
              locked_until = IF(v_failures >= 5, NOW() + INTERVAL 15 MINUTE, NULL)
        WHERE name = p_name;
-      -- Records of names nobody tried for a day go, a few at a time.
-      DELETE FROM failed_logins WHERE last_failure < NOW() - INTERVAL 1 DAY
-         AND (locked_until IS NULL OR locked_until < NOW()) LIMIT 20;
       COMMIT;
+      CALL forget_old_logins();
       SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50101, MESSAGE_TEXT = 'WRONG_NAME_OR_PASSWORD';
     END IF;
     DELETE FROM failed_logins WHERE name = p_name;
     IF @sms_api_token IS NOT NULL THEN
       DELETE FROM sessions WHERE token_hash = UNHEX(SHA2(@sms_api_token, 256));
     END IF;
-    DELETE FROM sessions WHERE expires < NOW() LIMIT 50;
     SET v_token = HEX(RANDOM_BYTES(32));
     INSERT INTO sessions(token_hash, customerid, login_name, conn_id, created, expires)
       VALUES (UNHEX(SHA2(v_token, 256)), v_id, p_name, CONNECTION_ID(), NOW(), NOW() + INTERVAL 12 HOUR);
     COMMIT;
     SET @sms_api_token = v_token;
   END;
+  CALL forget_old_logins();
 END//
 
 CREATE OR REPLACE DEFINER = sms_api_owner PROCEDURE logout()
@@ -645,7 +658,26 @@ CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW sysPara AS
 -- The program's account: the routines and the views of sms_api, nothing else.
 CREATE USER IF NOT EXISTS 'sms_client'@'%' IDENTIFIED BY 'Kv-client-2026.sms' REQUIRE SSL;
 ALTER USER 'sms_client'@'%' IDENTIFIED BY 'Kv-client-2026.sms' REQUIRE SSL ACCOUNT UNLOCK;
-REVOKE ALL PRIVILEGES, GRANT OPTION FROM 'sms_client'@'%';
+-- Any other right it was given goes (on a running service only then: its
+-- calls would fail for a moment).
+DELIMITER //
+BEGIN NOT ATOMIC
+  DECLARE v_grantee VARCHAR(200) DEFAULT '''sms_client''@''%''';
+  IF EXISTS (SELECT 1 FROM information_schema.user_privileges
+              WHERE grantee = v_grantee AND (privilege_type <> 'USAGE' OR is_grantable = 'YES'))
+     OR EXISTS (SELECT 1 FROM information_schema.schema_privileges
+                 WHERE grantee = v_grantee AND NOT (table_schema = 'sms_api' AND privilege_type = 'EXECUTE'
+                                                    AND is_grantable = 'NO'))
+     OR EXISTS (SELECT 1 FROM information_schema.table_privileges
+                 WHERE grantee = v_grantee AND NOT (table_schema = 'sms_api' AND privilege_type = 'SELECT'
+                   AND is_grantable = 'NO' AND table_name IN ('customers', 'submit', 'charge', 'sysPara')))
+     OR EXISTS (SELECT 1 FROM information_schema.column_privileges WHERE grantee = v_grantee)
+     OR EXISTS (SELECT 1 FROM mysql.procs_priv WHERE user = 'sms_client' AND host = '%')
+     OR EXISTS (SELECT 1 FROM mysql.roles_mapping WHERE user = 'sms_client' AND host = '%') THEN
+    REVOKE ALL PRIVILEGES, GRANT OPTION FROM 'sms_client'@'%';
+  END IF;
+END//
+DELIMITER ;
 GRANT EXECUTE ON sms_api.* TO 'sms_client'@'%';
 GRANT SELECT ON sms_api.customers TO 'sms_client'@'%';
 GRANT SELECT ON sms_api.submit TO 'sms_client'@'%';
