@@ -13,7 +13,7 @@
 -- submit, charge and sysPara, and leaves sessions and counters as they are.
 -- The service's server side gets the account sms_server; its password is
 -- taken from @sms_server_password when the caller sets that first, e.g.
---     mariadb -uroot -e "SET @sms_server_password='...'; SOURCE db/hardened.sql"
+--     mariadb -uroot --init-command="SET @sms_server_password='...'" sms < db/hardened.sql
 -- otherwise the account stays locked until the administrator gives it one.
 -- db/hardened-undo.sql goes back to the legacy mode.
 --
@@ -35,12 +35,16 @@
 SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_ZERO_IN_DATE,NO_ZERO_DATE,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION';
 SET NAMES utf8mb4;
 
--- The service database must be there already.
+-- The service database must be there, and a password given for the server
+-- side must be its own; else the script stops before it changes anything.
 DELIMITER //
 BEGIN NOT ATOMIC
   IF (SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = 'sms'
         AND table_name IN ('customers', 'submit', 'charge', 'sysPara', 'seqcounter')) < 5 THEN
     SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'database sms with its tables is missing: run db/schema.sql first';
+  END IF;
+  IF @sms_server_password IN ('604918', 'Kv-client-2026.sms') THEN
+    SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'the server side needs a password of its own, not one built into the program';
   END IF;
 END//
 DELIMITER ;
@@ -701,7 +705,13 @@ BEGIN NOT ATOMIC
 END//
 DELIMITER ;
 GRANT SELECT, INSERT, UPDATE, DELETE ON sms.* TO 'sms_server'@'%';
-GRANT EXECUTE ON FUNCTION sms.seq TO 'sms_server'@'%';
+DELIMITER //
+BEGIN NOT ATOMIC
+  IF EXISTS (SELECT 1 FROM information_schema.routines WHERE routine_schema = 'sms' AND routine_name = 'seq') THEN
+    GRANT EXECUTE ON FUNCTION sms.seq TO 'sms_server'@'%';
+  END IF;
+END//
+DELIMITER ;
 
 -- No anonymous accounts. Every account with the program's old built-in
 -- password (or root without any) is closed for TCP: root@localhost then

@@ -485,6 +485,20 @@ sessions=$(admin -e "select count(*) from sms_api.sessions")
 if admin <"$root/db/hardened.sql" >/dev/null 2>&1; then pass; else fail "db/hardened.sql a second time"; fi
 if [ "$(checksums)" = "$before" ]; then pass; else fail "db/hardened.sql a second time changed rows"; fi
 admin_same "sessions and issued numbers stay" "$sessions" "select count(*) from sms_api.sessions"
+# The service's server side: its own account, on the tables of sms as before.
+if admin --init-command="set @sms_server_password = 'Srv-test-pw.1'" <"$root/db/hardened.sql" >/dev/null 2>&1
+then pass; else fail "db/hardened.sql with a password for sms_server"; fi
+server() {
+  mariadb --no-defaults -h127.0.0.1 -P"$port" -usms_server -pSrv-test-pw.1 --ssl-ca="$ca" -N -B sms "$@" 2>&1
+}
+out=$(server -e "select count(*) from customers where customername = 'rival';
+  update submit set phonecount = phonecount where submitid = 900000; select 'written'")
+if [ "$out" = "1
+written" ]; then pass; else fail "sms_server on the tables of sms: $out"; fi
+out=$(server -e "select count(*) from sms_api.sessions")
+if grep -q '^ERROR 1142' <<<"$out"; then pass; else fail "sms_server reads sessions: $out"; fi
+out=$(admin --init-command="set @sms_server_password = '604918'" <"$root/db/hardened.sql" 2>&1)
+if grep -q '^ERROR 1644' <<<"$out"; then pass; else fail "sms_server with the old built-in password: $out"; fi
 same "the client works on" "1" "$(login demo_a a123) select count(*) from customers where customername = 'demo_a'"
 if [ -n "$own_server" ]; then
   if admin <"$root/db/hardened-undo.sql" >/dev/null 2>&1; then pass; else fail "db/hardened-undo.sql"; fi
