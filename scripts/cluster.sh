@@ -127,7 +127,11 @@ node_state() {
 
 write_config() {
   local n=$1 addrs="127.0.0.1:$GCOMM1,127.0.0.1:$GCOMM2,127.0.0.1:$GCOMM3"
-  local g="GCOMM$n" i="IST$n" s="SST$n"
+  local g="GCOMM$n" i="IST$n" s="SST$n" tls=""
+  if is_hardened; then
+    tls=$'\n'"ssl-ca=$dir/tls/ca.pem"$'\n'"ssl-cert=$dir/tls/server-cert.pem"
+    tls+=$'\n'"ssl-key=$dir/tls/server-key.pem"$'\n'"require-secure-transport=ON"
+  fi
   mkdir -p "$dir/node$n/data"
   cat >"$dir/node$n.cnf" <<CNF
 [mysqld]
@@ -156,11 +160,7 @@ wsrep-node-address=127.0.0.1:${!g}
 wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:${!g};ist.recv_addr=127.0.0.1:${!i};gcache.size=64M"
 wsrep-sst-receive-address=127.0.0.1:${!s}
 wsrep-sst-method=mariabackup
-wsrep-sst-auth=root:$password
-$(if is_hardened; then
-    printf 'ssl-ca=%s\nssl-cert=%s\nssl-key=%s\nrequire-secure-transport=ON\n' \
-      "$dir/tls/ca.pem" "$dir/tls/server-cert.pem" "$dir/tls/server-key.pem"
-  fi)
+wsrep-sst-auth=root:$password$tls
 
 [mariabackup]
 socket=$dir/node$n/sock
