@@ -13,7 +13,7 @@
 -- submit, charge and sysPara, and leaves sessions and counters as they are.
 -- The service's server side gets the account sms_server; its password is
 -- taken from @sms_server_password when the caller sets that first, e.g.
---     mariadb -uroot -e "SET @sms_server_password='...'; SOURCE db/hardened.sql"
+--     mariadb -uroot --init-command="SET @sms_server_password='...'" sms < db/hardened.sql
 -- otherwise the account stays locked until the administrator gives it one.
 -- db/hardened-undo.sql goes back to the legacy mode.
 --
@@ -35,12 +35,16 @@
 SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_ZERO_IN_DATE,NO_ZERO_DATE,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION';
 SET NAMES utf8mb4;
 
--- The service database must be there already.
+-- The service database must be there, and a password given for the server
+-- side must be its own; else the script stops before it changes anything.
 DELIMITER //
 BEGIN NOT ATOMIC
   IF (SELECT COUNT(*) FROM information_schema.tables WHERE table_schema = 'sms'
         AND table_name IN ('customers', 'submit', 'charge', 'sysPara', 'seqcounter')) < 5 THEN
     SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'database sms with its tables is missing: run db/schema.sql first';
+  END IF;
+  IF @sms_server_password IN ('604918', 'Kv-client-2026.sms') THEN
+    SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'the server side needs a password of its own, not one built into the program';
   END IF;
 END//
 DELIMITER ;
@@ -81,7 +85,18 @@ CREATE TABLE IF NOT EXISTS issued (
   customerid  INT NOT NULL,
   issued      DATETIME NOT NULL,
   used        DATETIME NULL,
-  KEY ix_issued_customer (customerid, issued)
+  KEY ix_issued_open (customerid, used, issued)
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;
+CREATE INDEX IF NOT EXISTS ix_issued_open ON issued (customerid, used, issued);
+
+-- The accounts this script closed, and how they were, for db/hardened-undo.sql.
+CREATE TABLE IF NOT EXISTS closed_accounts (
+  user        VARCHAR(128) COLLATE utf8mb4_bin NOT NULL,
+  host        VARCHAR(255) COLLATE utf8mb4_bin NOT NULL,
+  action      VARCHAR(16) NOT NULL,   -- 'unix_socket', 'locked' or 'dropped'
+  old_hash    VARCHAR(64) NOT NULL,   -- the mysql_native_password hash it had ('' for none)
+  closed      DATETIME NOT NULL,
+  PRIMARY KEY (user, host)
 ) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;
 
 -- ---------------------------------------------------------------------------
@@ -206,10 +221,26 @@ END//
 -- ---------------------------------------------------------------------------
 -- Login and own password
 
+-- Expired sessions, and failed logins of names nobody tried for a day, go a
+-- few at a time, each in a transaction of its own after a login's: such
+-- clean-ups of two logins at once could otherwise deadlock each other. A
+-- clean-up that fails is left to the next login.
+CREATE OR REPLACE DEFINER = sms_api_owner PROCEDURE forget_old_logins()
+  MODIFIES SQL DATA SQL SECURITY DEFINER
+BEGIN
+  DECLARE CONTINUE HANDLER FOR SQLEXCEPTION BEGIN END;
+  IF NOT @@in_transaction AND @@autocommit THEN
+    DELETE FROM sessions WHERE expires < NOW() LIMIT 50;
+    DELETE FROM failed_logins WHERE last_failure < NOW() - INTERVAL 1 DAY
+       AND (locked_until IS NULL OR locked_until < NOW()) LIMIT 20;
+  END IF;
+END//
+
 -- Binds this connection to the customer whose name and password these are
--- (the password compared exactly). Five failures within 15 minutes lock the
--- name for 15 minutes. Not inside a transaction of the caller's: the count
--- of failures must stay whatever the caller does next.
+-- (the password compared exactly). Five failures in a row, each within 15
+-- minutes of the one before, lock the name for 15 minutes. Not inside a
+-- transaction of the caller's: the count of failures must stay whatever the
+-- caller does next.
 CREATE OR REPLACE DEFINER = sms_api_owner PROCEDURE login(
   IN p_name VARCHAR(255) CHARACTER SET utf8mb4, IN p_password VARCHAR(255) CHARACTER SET utf8mb4)
   MODIFIES SQL DATA SQL SECURITY DEFINER
@@ -220,57 +251,57 @@ BEGIN
   DECLARE v_last DATETIME;
   DECLARE v_locked DATETIME;
   DECLARE v_token CHAR(64) CHARACTER SET latin1;
-  DECLARE EXIT HANDLER FOR SQLEXCEPTION
-  BEGIN
-    ROLLBACK;
-    RESIGNAL;
-  END;
-  IF @@in_transaction THEN
+  IF @@in_transaction OR NOT @@autocommit THEN
     SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'LOGIN_INSIDE_TRANSACTION';
   END IF;
-  IF p_name IS NULL OR p_password IS NULL OR CHAR_LENGTH(p_name) = 0 OR CHAR_LENGTH(p_name) > 64 THEN
+  IF p_name IS NULL OR p_password IS NULL OR CHAR_LENGTH(p_name) > 64 OR trim_ctl(p_name) = '' THEN
     SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50101, MESSAGE_TEXT = 'WRONG_NAME_OR_PASSWORD';
   END IF;
-  START TRANSACTION;
   BEGIN
-    DECLARE CONTINUE HANDLER FOR NOT FOUND SET v_failures = NULL;
+    DECLARE EXIT HANDLER FOR SQLEXCEPTION
+    BEGIN
+      ROLLBACK;
+      RESIGNAL;
+    END;
+    START TRANSACTION;
+    -- The name's row exists before it is read and locked: concurrent tries of
+    -- one name wait for each other, and every failure is counted.
+    INSERT INTO failed_logins(name, failures, last_failure, locked_until) VALUES (p_name, 0, NOW(), NULL)
+      ON DUPLICATE KEY UPDATE name = name;
     SELECT failures, last_failure, locked_until INTO v_failures, v_last, v_locked
       FROM failed_logins WHERE name = p_name FOR UPDATE;
-  END;
-  IF v_locked > NOW() THEN
-    COMMIT;
-    SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50102, MESSAGE_TEXT = 'NAME_LOCKED';
-  END IF;
-  BEGIN
-    DECLARE CONTINUE HANDLER FOR NOT FOUND SET v_id = NULL;
-    SELECT customerid, password INTO v_id, v_password
-      FROM sms.customers WHERE customername = p_name ORDER BY customerid LIMIT 1;
-  END;
-  IF v_id IS NULL OR v_password IS NULL OR CAST(v_password AS BINARY) <> CAST(p_password AS BINARY) THEN
-    IF v_failures IS NULL OR v_last <= NOW() - INTERVAL 15 MINUTE OR v_locked IS NOT NULL THEN
-      SET v_failures = 0;
+    IF v_locked > NOW() THEN
+      COMMIT;
+      SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50102, MESSAGE_TEXT = 'NAME_LOCKED';
     END IF;
-    SET v_failures = v_failures + 1;
-    INSERT INTO failed_logins(name, failures, last_failure, locked_until)
-      VALUES (p_name, v_failures, NOW(), IF(v_failures >= 5, NOW() + INTERVAL 15 MINUTE, NULL))
-      ON DUPLICATE KEY UPDATE failures = VALUES(failures), last_failure = VALUES(last_failure),
-                              locked_until = VALUES(locked_until);
-    -- Records of names nobody tried for a day go, a few at a time.
-    DELETE FROM failed_logins WHERE last_failure < NOW() - INTERVAL 1 DAY
-       AND (locked_until IS NULL OR locked_until < NOW()) LIMIT 20;
+    BEGIN
+      DECLARE CONTINUE HANDLER FOR NOT FOUND SET v_id = NULL;
+      SELECT customerid, password INTO v_id, v_password
+        FROM sms.customers WHERE customername = p_name ORDER BY customerid LIMIT 1;
+    END;
+    IF v_id IS NULL OR v_password IS NULL OR CAST(v_password AS BINARY) <> CAST(p_password AS BINARY) THEN
+      IF v_failures = 0 OR v_last <= NOW() - INTERVAL 15 MINUTE OR v_locked IS NOT NULL THEN
+        SET v_failures = 0;
+      END IF;
+      SET v_failures = v_failures + 1;
+      UPDATE failed_logins SET failures = v_failures, last_failure = NOW(),
+             locked_until = IF(v_failures >= 5, NOW() + INTERVAL 15 MINUTE, NULL)
+       WHERE name = p_name;
+      COMMIT;
+      CALL forget_old_logins();
+      SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50101, MESSAGE_TEXT = 'WRONG_NAME_OR_PASSWORD';
+    END IF;
+    DELETE FROM failed_logins WHERE name = p_name;
+    IF @sms_api_token IS NOT NULL THEN
+      DELETE FROM sessions WHERE token_hash = UNHEX(SHA2(@sms_api_token, 256));
+    END IF;
+    SET v_token = HEX(RANDOM_BYTES(32));
+    INSERT INTO sessions(token_hash, customerid, login_name, conn_id, created, expires)
+      VALUES (UNHEX(SHA2(v_token, 256)), v_id, p_name, CONNECTION_ID(), NOW(), NOW() + INTERVAL 12 HOUR);
     COMMIT;
-    SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50101, MESSAGE_TEXT = 'WRONG_NAME_OR_PASSWORD';
-  END IF;
-  DELETE FROM failed_logins WHERE name = p_name;
-  IF @sms_api_token IS NOT NULL THEN
-    DELETE FROM sessions WHERE token_hash = UNHEX(SHA2(@sms_api_token, 256));
-  END IF;
-  DELETE FROM sessions WHERE expires < NOW() LIMIT 50;
-  SET v_token = HEX(RANDOM_BYTES(32));
-  INSERT INTO sessions(token_hash, customerid, login_name, conn_id, created, expires)
-    VALUES (UNHEX(SHA2(v_token, 256)), v_id, p_name, CONNECTION_ID(), NOW(), NOW() + INTERVAL 12 HOUR);
-  COMMIT;
-  SET @sms_api_token = v_token;
+    SET @sms_api_token = v_token;
+  END;
+  CALL forget_old_logins();
 END//
 
 CREATE OR REPLACE DEFINER = sms_api_owner PROCEDURE logout()
@@ -313,18 +344,19 @@ BEGIN
     RETURN NULL;
   END IF;
   RETURN (SELECT MIN(c.customerid) FROM sms.customers c JOIN sms.customers p ON p.customerid = p_parent
-           WHERE c.customername = p_child AND c.parentname = p.customername AND c.customerid <> p_parent);
+           WHERE c.customername = p_child AND c.parentname = p.customername AND c.customerid <> p_parent
+             AND p.customername <> '');
 END//
 
 -- A new sub-account, the row as the new sub-account dialog writes it: name,
 -- password, phone and address trimmed, no credit, the creator's limit rate
 -- (or the system's default), the creator's grade plus one, kind 新开.
+-- Under autocommit only (50105 inside a transaction of the caller's).
 CREATE OR REPLACE DEFINER = sms_api_owner PROCEDURE create_child(
   IN p_name VARCHAR(255) CHARACTER SET utf8mb4, IN p_password VARCHAR(255) CHARACTER SET utf8mb4,
   IN p_telphone VARCHAR(255) CHARACTER SET utf8mb4, IN p_address VARCHAR(1024) CHARACTER SET utf8mb4)
   MODIFIES SQL DATA SQL SECURITY DEFINER
 BEGIN
-  DECLARE v_own_tx BOOL DEFAULT (@@in_transaction = 0);
   DECLARE v_id INT;
   DECLARE v_name VARCHAR(64) CHARACTER SET utf8mb4;
   DECLARE v_child VARCHAR(255) CHARACTER SET utf8mb4 DEFAULT trim_ctl(p_name);
@@ -335,51 +367,45 @@ BEGIN
   DECLARE v_default TEXT CHARACTER SET utf8mb4;
   DECLARE v_grade INT;
   DECLARE v_company VARCHAR(32) CHARACTER SET utf8mb4;
-  DECLARE EXIT HANDLER FOR SQLEXCEPTION
-  BEGIN
-    IF v_own_tx THEN
-      ROLLBACK;
-    ELSE
-      BEGIN
-        DECLARE CONTINUE HANDLER FOR SQLEXCEPTION BEGIN END;
-        ROLLBACK TO SAVEPOINT sms_api_create_child;
-      END;
-    END IF;
-    RESIGNAL;
-  END;
-  IF v_own_tx THEN
-    START TRANSACTION;
-  ELSE
-    SAVEPOINT sms_api_create_child;
-  END IF;
   CALL current_session(v_id, v_name);
-  IF v_child IS NULL OR v_child = '' OR CHAR_LENGTH(v_child) > 64 OR v_password IS NULL
-     OR CHAR_LENGTH(v_password) > 64 OR CHAR_LENGTH(IFNULL(v_tel, '')) > 64
-     OR CHAR_LENGTH(IFNULL(v_addr, '')) > 255 THEN
-    SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'BAD_INPUT';
+  IF @@in_transaction OR NOT @@autocommit THEN
+    SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'CREATE_INSIDE_TRANSACTION';
   END IF;
-  -- The locking read keeps a second creation of the name waiting.
-  IF (SELECT COUNT(*) FROM sms.customers WHERE customername = v_child FOR UPDATE) > 0 THEN
-    SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50104, MESSAGE_TEXT = 'NAME_EXISTS';
-  END IF;
-  SELECT limitrate, customerGrade, companyid INTO v_rate, v_grade, v_company
-    FROM sms.customers WHERE customerid = v_id;
-  IF IFNULL(v_rate, 0) = 0 THEN
-    -- As the client reads sysPara: the last row of that name; not a number: 90.
-    SET v_default = (SELECT TRIM(value) FROM sms.sysPara WHERE name = 'defaultlimitrate' ORDER BY id DESC LIMIT 1);
-    IF v_default REGEXP '^[+-]?([0-9]+([.][0-9]*)?|[.][0-9]+)([eE][+-]?[0-9]+)?$' THEN
-      SET v_rate = TRUNCATE(CAST(v_default AS DOUBLE), 0);
-    ELSE
-      SET v_rate = 90;
+  BEGIN
+    -- Its own transaction: the locking read of the name holds others'
+    -- creations only while this call runs.
+    DECLARE EXIT HANDLER FOR SQLEXCEPTION
+    BEGIN
+      ROLLBACK;
+      RESIGNAL;
+    END;
+    START TRANSACTION;
+    IF v_child IS NULL OR v_child = '' OR CHAR_LENGTH(v_child) > 64 OR v_password IS NULL
+       OR CHAR_LENGTH(v_password) > 64 OR CHAR_LENGTH(IFNULL(v_tel, '')) > 64
+       OR CHAR_LENGTH(IFNULL(v_addr, '')) > 255 THEN
+      SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'BAD_INPUT';
     END IF;
-  END IF;
-  INSERT INTO sms.customers(customername, password, realname, parentname, limitrate, smscount, customerKind,
-                            customerGrade, childCount, createtime, telphone, address, companyid)
-    VALUES (v_child, v_password, v_child, v_name, v_rate, 0, '新开', v_grade + 1, 0, NOW(),
-            IFNULL(v_tel, ''), IFNULL(v_addr, ''), IFNULL(trim_ctl(v_company), ''));
-  IF v_own_tx THEN
+    -- The locking read keeps a second creation of the name waiting.
+    IF (SELECT COUNT(*) FROM sms.customers WHERE customername = v_child FOR UPDATE) > 0 THEN
+      SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50104, MESSAGE_TEXT = 'NAME_EXISTS';
+    END IF;
+    SELECT limitrate, customerGrade, companyid INTO v_rate, v_grade, v_company
+      FROM sms.customers WHERE customerid = v_id;
+    IF IFNULL(v_rate, 0) = 0 THEN
+      -- As the client reads sysPara: the last row of that name; not a number: 90.
+      SET v_default = (SELECT TRIM(value) FROM sms.sysPara WHERE name = 'defaultlimitrate' ORDER BY id DESC LIMIT 1);
+      IF v_default REGEXP '^[+-]?([0-9]+([.][0-9]*)?|[.][0-9]+)([eE][+-]?[0-9]+)?$' THEN
+        SET v_rate = TRUNCATE(CAST(v_default AS DOUBLE), 0);
+      ELSE
+        SET v_rate = 90;
+      END IF;
+    END IF;
+    INSERT INTO sms.customers(customername, password, realname, parentname, limitrate, smscount, customerKind,
+                              customerGrade, childCount, createtime, telphone, address, companyid)
+      VALUES (v_child, v_password, v_child, v_name, v_rate, 0, '新开', v_grade + 1, 0, NOW(),
+              IFNULL(v_tel, ''), IFNULL(v_addr, ''), IFNULL(trim_ctl(v_company), ''));
     COMMIT;
-  END IF;
+  END;
 END//
 
 -- A direct sub-account's password, stored as given.
@@ -400,7 +426,8 @@ BEGIN
   END IF;
   UPDATE sms.customers c JOIN sms.customers p ON p.customerid = v_id
      SET c.password = p_password
-   WHERE c.customername = p_child AND c.parentname = p.customername AND c.customerid <> v_id;
+   WHERE c.customername = p_child AND c.parentname = p.customername AND c.customerid <> v_id
+     AND p.customername <> '';
 END//
 
 -- A direct sub-account's phone and address, stored as given.
@@ -422,14 +449,17 @@ BEGIN
   END IF;
   UPDATE sms.customers c JOIN sms.customers p ON p.customerid = v_id
      SET c.telphone = p_telphone, c.address = p_address
-   WHERE c.customername = p_child AND c.parentname = p.customername AND c.customerid <> v_id;
+   WHERE c.customername = p_child AND c.parentname = p.customername AND c.customerid <> v_id
+     AND p.customername <> '';
 END//
 
 -- ---------------------------------------------------------------------------
 -- Batch numbers, send and recharge
 
 -- The next number of the named counter (the one the legacy seq() keeps),
--- recorded as issued to the session's customer. Only 'one' is handed out.
+-- recorded as issued to the session's customer. Only 'one' is handed out,
+-- only under autocommit, and to no one who holds a thousand unused numbers
+-- of the last day.
 CREATE OR REPLACE DEFINER = sms_api_owner FUNCTION seq(p_name VARCHAR(64) CHARACTER SET utf8mb4) RETURNS BIGINT
   NOT DETERMINISTIC MODIFIES SQL DATA SQL SECURITY DEFINER
 BEGIN
@@ -440,6 +470,17 @@ BEGIN
   END IF;
   IF p_name IS NULL OR p_name <> 'one' THEN
     SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'BAD_INPUT';
+  END IF;
+  -- Inside a transaction the counter's row would stay locked for everyone
+  -- until the caller ends it.
+  IF @@in_transaction OR NOT @@autocommit THEN
+    SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'SEQ_INSIDE_TRANSACTION';
+  END IF;
+  -- The numbers are shared by every customer: no one takes them by the
+  -- thousand without sending.
+  IF (SELECT COUNT(*) FROM (SELECT 1 FROM issued WHERE customerid = v_id AND used IS NULL
+                              AND issued > NOW() - INTERVAL 1 DAY LIMIT 1000) t) >= 1000 THEN
+    SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'TOO_MANY_UNUSED_NUMBERS';
   END IF;
   INSERT INTO sms.seqcounter(name, v) VALUES (p_name, LAST_INSERT_ID(1))
     ON DUPLICATE KEY UPDATE v = LAST_INSERT_ID(v + 1);
@@ -584,28 +625,30 @@ DELIMITER ;
 -- ---------------------------------------------------------------------------
 -- Views with the tables' names and columns: the client's reads run in sms_api
 -- as they ran in sms. Each shows nothing before a login. The session's
--- customer is found once per statement (the derived table "me").
+-- customer is found once per statement: the one-row derived table holds the
+-- session's customerid, which the server then takes as a constant.
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW customers AS
   SELECT c.customerid, c.customername, CAST('' AS CHAR(64) CHARACTER SET utf8mb4) AS password, c.realname,
          c.parentname, c.limitrate, c.smscount, c.customerKind, c.customerGrade, c.childCount, c.createtime,
          c.telphone, c.address, c.companyid
-    FROM (SELECT m.customerid AS me_id, m.customername AS me_name FROM sms.customers m
-           WHERE m.customerid = sms_api.session_customer_id() LIMIT 1) me
-    JOIN sms.customers c ON c.customerid = me.me_id OR c.parentname = me.me_name;
+    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) s
+    JOIN sms.customers me ON me.customerid = s.me_id
+    JOIN sms.customers c ON c.customerid = me.customerid OR (c.parentname = me.customername AND me.customername <> '');
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW submit AS
   SELECT s.submitid, s.phones, s.testPhones, s.content, s.appointtime, s.customername, s.submittime,
          s.phonecount, s.msgcount
-    FROM (SELECT m.customername AS me_name FROM sms.customers m
-           WHERE m.customerid = sms_api.session_customer_id() LIMIT 1) me
-    JOIN sms.submit s ON s.customername = me.me_name;
+    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) m
+    JOIN sms.customers me ON me.customerid = m.me_id
+    JOIN sms.submit s ON s.customername = me.customername AND me.customername <> '';
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW charge AS
   SELECT g.seqNO, g.customername, g.remainWhenCharge, g.chargePoint, g.contributor, g.chargeTime
-    FROM (SELECT m.customername AS me_name FROM sms.customers m
-           WHERE m.customerid = sms_api.session_customer_id() LIMIT 1) me
-    JOIN sms.charge g ON g.customername = me.me_name OR g.contributor = me.me_name;
+    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) m
+    JOIN sms.customers me ON me.customerid = m.me_id
+    JOIN sms.charge g ON (g.customername = me.customername OR g.contributor = me.customername)
+                     AND me.customername <> '';
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW sysPara AS
   SELECT p.id, p.name, p.value
@@ -619,7 +662,26 @@ CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW sysPara AS
 -- The program's account: the routines and the views of sms_api, nothing else.
 CREATE USER IF NOT EXISTS 'sms_client'@'%' IDENTIFIED BY 'Kv-client-2026.sms' REQUIRE SSL;
 ALTER USER 'sms_client'@'%' IDENTIFIED BY 'Kv-client-2026.sms' REQUIRE SSL ACCOUNT UNLOCK;
-REVOKE ALL PRIVILEGES, GRANT OPTION FROM 'sms_client'@'%';
+-- Any other right it was given goes (on a running service only then: its
+-- calls would fail for a moment).
+DELIMITER //
+BEGIN NOT ATOMIC
+  DECLARE v_grantee VARCHAR(200) DEFAULT '''sms_client''@''%''';
+  IF EXISTS (SELECT 1 FROM information_schema.user_privileges
+              WHERE grantee = v_grantee AND (privilege_type <> 'USAGE' OR is_grantable = 'YES'))
+     OR EXISTS (SELECT 1 FROM information_schema.schema_privileges
+                 WHERE grantee = v_grantee AND NOT (table_schema = 'sms_api' AND privilege_type = 'EXECUTE'
+                                                    AND is_grantable = 'NO'))
+     OR EXISTS (SELECT 1 FROM information_schema.table_privileges
+                 WHERE grantee = v_grantee AND NOT (table_schema = 'sms_api' AND privilege_type = 'SELECT'
+                   AND is_grantable = 'NO' AND table_name IN ('customers', 'submit', 'charge', 'sysPara')))
+     OR EXISTS (SELECT 1 FROM information_schema.column_privileges WHERE grantee = v_grantee)
+     OR EXISTS (SELECT 1 FROM mysql.procs_priv WHERE user = 'sms_client' AND host = '%')
+     OR EXISTS (SELECT 1 FROM mysql.roles_mapping WHERE user = 'sms_client' AND host = '%') THEN
+    REVOKE ALL PRIVILEGES, GRANT OPTION FROM 'sms_client'@'%';
+  END IF;
+END//
+DELIMITER ;
 GRANT EXECUTE ON sms_api.* TO 'sms_client'@'%';
 GRANT SELECT ON sms_api.customers TO 'sms_client'@'%';
 GRANT SELECT ON sms_api.submit TO 'sms_client'@'%';
@@ -643,7 +705,13 @@ BEGIN NOT ATOMIC
 END//
 DELIMITER ;
 GRANT SELECT, INSERT, UPDATE, DELETE ON sms.* TO 'sms_server'@'%';
-GRANT EXECUTE ON FUNCTION sms.seq TO 'sms_server'@'%';
+DELIMITER //
+BEGIN NOT ATOMIC
+  IF EXISTS (SELECT 1 FROM information_schema.routines WHERE routine_schema = 'sms' AND routine_name = 'seq') THEN
+    GRANT EXECUTE ON FUNCTION sms.seq TO 'sms_server'@'%';
+  END IF;
+END//
+DELIMITER ;
 
 -- No anonymous accounts. Every account with the program's old built-in
 -- password (or root without any) is closed for TCP: root@localhost then
@@ -655,12 +723,15 @@ BEGIN NOT ATOMIC
   DECLARE v_user VARCHAR(128);
   DECLARE v_host VARCHAR(255);
   DECLARE v_plugin VARCHAR(64);
+  DECLARE v_hash VARCHAR(64);
   DECLARE v_anon CURSOR FOR SELECT host FROM mysql.user WHERE user = '' AND is_role = 'N';
   DECLARE v_legacy CURSOR FOR
-    SELECT user, host, plugin FROM mysql.user
-     WHERE is_role = 'N' AND user <> '' AND user NOT IN ('mariadb.sys', 'sms_client', 'sms_server')
-       AND (authentication_string = PASSWORD('604918')
-            OR (user = 'root' AND authentication_string = '' AND plugin IN ('', 'mysql_native_password')));
+    SELECT u.user, u.host, u.plugin, u.authentication_string FROM mysql.user u
+     WHERE u.is_role = 'N' AND u.user <> '' AND u.user NOT IN ('mariadb.sys', 'sms_client', 'sms_server')
+       AND (u.authentication_string = PASSWORD('604918')
+            OR (u.user = 'root' AND u.authentication_string = '' AND u.plugin IN ('', 'mysql_native_password')))
+       AND NOT EXISTS (SELECT 1 FROM mysql.global_priv g WHERE g.user = u.user AND g.host = u.host
+                          AND JSON_VALUE(g.priv, '$.account_locked') IN ('1', 'true'));
   DECLARE CONTINUE HANDLER FOR NOT FOUND SET v_done = 1;
   OPEN v_anon;
   anon: LOOP
@@ -672,17 +743,22 @@ BEGIN NOT ATOMIC
   SET v_done = 0;
   OPEN v_legacy;
   legacy: LOOP
-    FETCH v_legacy INTO v_user, v_host, v_plugin;
+    FETCH v_legacy INTO v_user, v_host, v_plugin, v_hash;
     IF v_done THEN LEAVE legacy; END IF;
     IF v_host = 'localhost' THEN
       EXECUTE IMMEDIATE CONCAT('ALTER USER ', QUOTE(v_user), '@', QUOTE(v_host), ' IDENTIFIED VIA unix_socket');
+      INSERT IGNORE INTO closed_accounts VALUES (v_user, v_host, 'unix_socket', v_hash, NOW());
     ELSE
       BEGIN
         -- A host name the server does not look up (skip-name-resolve) cannot
         -- be altered, only dropped.
         DECLARE EXIT HANDLER FOR SQLEXCEPTION
+        BEGIN
           EXECUTE IMMEDIATE CONCAT('DROP USER ', QUOTE(v_user), '@', QUOTE(v_host));
+          INSERT IGNORE INTO closed_accounts VALUES (v_user, v_host, 'dropped', v_hash, NOW());
+        END;
         EXECUTE IMMEDIATE CONCAT('ALTER USER ', QUOTE(v_user), '@', QUOTE(v_host), ' ACCOUNT LOCK');
+        INSERT IGNORE INTO closed_accounts VALUES (v_user, v_host, 'locked', v_hash, NOW());
       END;
     END IF;
   END LOOP;

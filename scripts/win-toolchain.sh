@@ -63,6 +63,16 @@ ensure_sources() {
 }
 
 srcver() { apt-cache showsrc "$1" | sed -n 's/^Version: //p' | sort -V | tail -1; }
+# get_source <pkg> [apt-get source options]: the newest version the archive
+# serves (a mirror's source pool can lag behind its binaries: try older ones).
+get_source() {
+  local pkg=$1 v; shift
+  for v in $(apt-cache showsrc "$pkg" | sed -n 's/^Version: //p' | sort -Vr); do
+    apt-get source -qq "$@" "$pkg=$v" >/dev/null 2>&1 && return 0
+    log "source $pkg $v not served, trying an older one"
+  done
+  log "no source of $pkg could be fetched"; return 1
+}
 
 toolchain_file() { # toolchain_file <file> <root folders...>
   local f=$1; shift
@@ -89,7 +99,7 @@ fetch() { # fetch <source package>: downloads and unpacks into $work/<pkg>
   local d=$src_dir/$pkg-$(srcver "$pkg")
   if [ ! -f "$d.unpacked" ]; then
     rm -rf "$d" && mkdir -p "$d"
-    (cd "$d" && apt-get source -qq "$pkg" >/dev/null 2>&1 || apt-get source "$pkg" >&2)
+    (cd "$d" && get_source "$pkg")
     touch "$d.unpacked"
   fi
   find "$d" -mindepth 1 -maxdepth 1 -type d | head -1
@@ -128,7 +138,7 @@ build_connector() {
   local d=$src_dir/mariadb-$v_mdb
   if [ ! -f "$d.unpacked" ]; then
     rm -rf "$d" && mkdir -p "$d"
-    (cd "$d" && apt-get source --download-only -qq mariadb >/dev/null)
+    (cd "$d" && get_source mariadb --download-only)
     # Only the client library's folder is needed from the server's sources.
     tar -C "$d" -xf "$(ls "$d"/mariadb_*.orig.tar.* | head -1)" --wildcards '*/libmariadb/*'
     touch "$d.unpacked"
@@ -141,14 +151,10 @@ build_connector() {
     touch "$d.patched"
   fi
   local b=$work/connector-build
+  rm -rf "$b"
   cmake -G Ninja -S "$src" -B "$b" -DCMAKE_TOOLCHAIN_FILE="$tc" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$prefix" -DWITH_SSL=SCHANNEL -DWITH_UNIT_TESTS=OFF \
-    -DWITH_EXTERNAL_ZLIB=OFF -DWITH_CURL=OFF -DCLIENT_PLUGIN_DIALOG=OFF \
-    -DCLIENT_PLUGIN_SHA256_PASSWORD=STATIC -DCLIENT_PLUGIN_CACHING_SHA2_PASSWORD=OFF \
-    -DCLIENT_PLUGIN_AUTH_GSSAPI_CLIENT=OFF -DCLIENT_PLUGIN_REMOTE_IO=OFF \
-    -DCLIENT_PLUGIN_PVIO_NPIPE=STATIC -DCLIENT_PLUGIN_PVIO_SHMEM=OFF \
-    -DCLIENT_PLUGIN_CLIENT_ED25519=OFF -DCLIENT_PLUGIN_MYSQL_CLEAR_PASSWORD=STATIC \
-    -DCLIENT_PLUGIN_MYSQL_OLD_PASSWORD=OFF -DWITH_DOCS=OFF >&2
+    -DWITH_EXTERNAL_ZLIB=OFF -DWITH_CURL=OFF -DCLIENT_PLUGIN_REMOTE_IO=OFF -DWITH_DOCS=OFF >&2
   nice cmake --build "$b" --parallel "$jobs" >&2
   cmake --install "$b" >&2
   touch "$prefix/.connector"
@@ -161,7 +167,7 @@ build_qmysql() {
   stage qmysql
   local src; src=$(fetch qt6-base)
   local inc; inc=$(dirname "$(find "$prefix/include" -name mysql.h | head -1)")
-  local lib; lib=$(find "$prefix/lib" -name 'libmariadb.dll.a' | head -1)
+  local lib; lib=$(find "$prefix/lib" -name '*libmariadb.dll.a' | head -1)
   local b=$work/qmysql-build
   cmake -G Ninja -S "$src/src/plugins/sqldrivers" -B "$b" \
     -DCMAKE_TOOLCHAIN_FILE="$tc" -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH="$qtprefix;$prefix" \
@@ -199,13 +205,21 @@ build_quazip() {
 build_freexl() {
   [ -f "$prefix/.freexl" ] && return
   stage freexl
+  # FreeXL converts a workbook's code page through iconv, which MinGW lacks:
+  # a small one of the project's own, over Windows' conversions.
+  local ic=$work/win-iconv
+  rm -rf "$ic" && mkdir -p "$ic" "$prefix/include" "$prefix/lib" "$prefix/bin"
+  x86_64-w64-mingw32-gcc-posix -O2 -shared -o "$prefix/bin/libiconv-2.dll" \
+    "$root/scripts/win-iconv/iconv.c" -Wl,--out-implib,"$prefix/lib/libiconv.dll.a"
+  cp "$root/scripts/win-iconv/iconv.h" "$root/scripts/win-iconv/localcharset.h" "$prefix/include/"
   local src; src=$(fetch freexl)
   local b=$work/freexl-build
   rm -rf "$b" && mkdir -p "$b"
   (cd "$b" && "$src/configure" --host=x86_64-w64-mingw32 --prefix="$prefix" \
       CC=x86_64-w64-mingw32-gcc-posix --enable-shared --disable-static \
-      CPPFLAGS="-I/usr/x86_64-w64-mingw32/include" LDFLAGS="-L/usr/x86_64-w64-mingw32/lib" \
-      LIBS="-liconv" >&2 && nice make -j"$jobs" >&2 && make install >&2)
+      CPPFLAGS="-I$prefix/include" LDFLAGS="-L$prefix/lib" >&2 \
+    && nice make -j"$jobs" >&2 && make install >&2)
+  [ -f "$prefix/bin/libfreexl-1.dll" ] || { log "libfreexl-1.dll was not built"; exit 1; }
   touch "$prefix/.freexl"
   stage_done freexl
 }
