@@ -5,7 +5,7 @@ set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libqt6sql6-mysql mariadb-server-core mariadb-client-core
       fonts-wqy-zenhei xvfb xauth openbox qt6-translations-l10n dpkg-dev file desktop-file-utils appstream xdotool
       libquazip1-qt6-dev pkgconf libfreexl-dev libexpat1-dev libpugixml-dev
-      galera-4 mariadb-server mariadb-backup socat haproxy)
+      galera-4 mariadb-server mariadb-backup socat haproxy openssl)
 sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
 updated=""
 update() { # apt-get update, at most once per run
