@@ -237,6 +237,30 @@ private slots:
                  90);
     }
 
+    void refusedReloginKeepsTheSessionBefore()
+    {
+        // The login dialog refuses a customer whose password matched (its
+        // version or company): the connection goes back to the one before.
+        FakeUi ui;
+        dm = moduleFor(hardened);
+        QString message;
+        QVERIFY(dm->VerifyLogin(QStringLiteral("boss"), QStringLiteral("pw"), message));
+        QVERIFY(dm->VerifyLogin(QStringLiteral("other"), QStringLiteral("o"), message));
+        QCOMPARE(dm->GetBalance(QStringLiteral("other")), 7);
+        dm->RevertLogin();
+        QCOMPARE(dm->GetBalance(QStringLiteral("boss")), 100);
+        QCOMPARE(dm->GetBalance(QStringLiteral("other")), 0);
+        // A failed login leaves the session as it was.
+        QVERIFY(!dm->VerifyLogin(QStringLiteral("other"), QStringLiteral("wrong"), message));
+        QCOMPARE(dm->GetBalance(QStringLiteral("boss")), 100);
+        // The first customer of a run refused: no session at all.
+        auto first = moduleFor(hardened);
+        QVERIFY(first->VerifyLogin(QStringLiteral("other"), QStringLiteral("o"), message));
+        first->RevertLogin();
+        QCOMPARE(first->GetBalance(QStringLiteral("other")), 0);
+        QCOMPARE(ui.count(), 0);
+    }
+
     void refusalsComeWithTheirTexts()
     {
         FakeUi ui;
