@@ -186,10 +186,24 @@ build_qmysql() {
 build_quazip() {
   [ -f "$prefix/.quazip" ] && return
   stage quazip
-  local pkg=libquazip1-qt6
-  apt-cache showsrc "$pkg" 2>/dev/null | grep -q '^Package:' || pkg=quazip
-  local src; src=$(fetch "$pkg")
+  # Debian builds the same QuaZip sources as libquazip1-qt6 and as
+  # libquazip1-qt5: whichever of them the archive has on offer.
+  local pkg src=""
+  for pkg in libquazip1-qt6 libquazip1-qt5 quazip; do
+    apt-cache showsrc "$pkg" 2>/dev/null | grep -q '^Package:' || continue
+    src=$(fetch "$pkg" || true)
+    [ -n "$src" ] && [ -f "$src/CMakeLists.txt" ] && break
+    src=""
+  done
+  [ -n "$src" ] || { log "no QuaZip source package could be fetched"; exit 1; }
+  if [ ! -f "$src/.patched" ]; then
+    for p in "$root"/scripts/win-patches/quazip-*.patch; do
+      [ -f "$p" ] && patch -d "$src" -p1 <"$p" >&2
+    done
+    touch "$src/.patched"
+  fi
   local b=$work/quazip-build
+  rm -rf "$b"
   cmake -G Ninja -S "$src" -B "$b" -DCMAKE_TOOLCHAIN_FILE="$tc" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_PREFIX_PATH="$qtprefix;$prefix" -DCMAKE_INSTALL_PREFIX="$prefix" \
     -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
