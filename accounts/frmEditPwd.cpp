@@ -101,8 +101,14 @@ bool TEditPwdFrm::ChangeOwnPassword()
     const bool ok = DM->ChangePassword(Para.UserName, edtOldPwd->text(), edtNewPwd->text());
     if (ok)
         ShowMessage(QStringLiteral("密码修改成功"), kCaption, TMsgIcon::Information);
-    else
-        ShowMessage(QStringLiteral("密码修改失败"), kCaption, TMsgIcon::Error);
+    else {
+        // An old password that the database does not hold is the legacy
+        // failure; other refusals of a hardened database say what they are.
+        const int refusal = DM->Refusal();
+        ShowMessage(refusal == 0 || refusal == TDM::WrongOldPassword ? QStringLiteral("密码修改失败")
+                                                                     : DM->RefusalText(),
+                    kCaption, TMsgIcon::Error);
+    }
     return ok;
 }
 

@@ -30,6 +30,7 @@ const QString kCountPrefix = QStringLiteral("记录个数:  ");
 const QString kNoCount = QStringLiteral("记录数");
 const QString kChargeCaption = QStringLiteral("充值失败");
 const QString kNetworkFailed = QStringLiteral("网络异常，连接失败");
+const QString kPasswordHidden = QStringLiteral("密码不可查看，输入新密码可重设");
 // Lead the top-level error report of a listing that failed.
 const QString kAccountsFailed = QStringLiteral("读取子账户列表失败");
 const QString kChargesFailed = QStringLiteral("读取充值记录失败");
@@ -377,6 +378,8 @@ void TaccountMgrFrm::ClientDataSet1AfterScroll()
         return;
     edtUser->setText(currentValue(QStringLiteral("customername")));
     edtPwd->setText(currentValue(QStringLiteral("password")));
+    // A hardened database shows no password: one can only be set anew.
+    edtPwd->setPlaceholderText(DM && DM->Hardened() ? kPasswordHidden : QString());
     edtCount->setText(currentValue(QStringLiteral("smscount")));
     edtGrade->setText(currentValue(QStringLiteral("customerGrade")));
     edtPhone->setText(currentValue(QStringLiteral("telphone")));
@@ -402,13 +405,14 @@ void TaccountMgrFrm::btnAddAccountClick()
 
 // --- changes of the current sub-account ---
 
-bool TaccountMgrFrm::RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText)
+bool TaccountMgrFrm::RunUpdate(bool ok, const QString& failText)
 {
-    // A statement on a closed connection opens it first; when that fails, the
+    // A change on a closed connection opens it first; when that fails, the
     // change fails with its own message.
-    const bool ok = DM && DM->TryExecuteSql(sql, params);
-    if (!ok)
-        ShowError(failText, QStringLiteral("修改失败"));
+    if (!ok) {
+        const QString why = DM ? DM->RefusalText() : QString();
+        ShowError(why.isEmpty() ? failText : why, QStringLiteral("修改失败"));
+    }
     return ok;
 }
 
@@ -417,9 +421,7 @@ void TaccountMgrFrm::btnEditPwdClick()
     if (!HasCurrentAccount())
         return;
     // The password is stored as typed, blanks included.
-    if (RunUpdate(QStringLiteral("update customers set password=:password where customername=:customername"),
-                  {{QStringLiteral("password"), edtPwd->text()},
-                   {QStringLiteral("customername"), currentValue(QStringLiteral("customername"))}},
+    if (RunUpdate(DM && DM->SetSubAccountPassword(currentValue(QStringLiteral("customername")), edtPwd->text()),
                   QStringLiteral("修改密码失败")))
         RefreshAccounts();
 }
@@ -428,11 +430,8 @@ void TaccountMgrFrm::btnEditAddrClick()
 {
     if (!HasCurrentAccount())
         return;
-    if (RunUpdate(QStringLiteral("update customers set telphone=:telphone, address=:address "
-                                 "where customername=:customername"),
-                  {{QStringLiteral("telphone"), TrimCtl(edtPhone->text())},
-                   {QStringLiteral("address"), TrimCtl(edtAddr->text())},
-                   {QStringLiteral("customername"), currentValue(QStringLiteral("customername"))}},
+    if (RunUpdate(DM && DM->SetSubAccountContact(currentValue(QStringLiteral("customername")),
+                                                 TrimCtl(edtPhone->text()), TrimCtl(edtAddr->text())),
                   QStringLiteral("修改电话、地址失败")))
         RefreshAccounts();
 }
@@ -511,7 +510,8 @@ void TaccountMgrFrm::btnChargeClick()
         return;
     }
     if (!DM->Recharge(Para.UserName, name, amount)) {
-        ShowError(QStringLiteral("充值失败"), kChargeCaption);
+        const QString why = DM->RefusalText();
+        ShowError(why.isEmpty() ? QStringLiteral("充值失败") : why, kChargeCaption);
         return;
     }
     ShowInfo(QStringLiteral("充值成功"), QStringLiteral("充值成功"));

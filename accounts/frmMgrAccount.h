@@ -33,8 +33,9 @@ public:
     // Runs the last load again (all sub-accounts or the name search).
     void RefreshAccounts();
     void ClearDetail();
-    // Runs an update through the data module; reports failText under "修改失败".
-    bool RunUpdate(const QString& sql, const TSqlParams& params, const QString& failText);
+    // Reports a change of the data module that failed: the database's own
+    // refusal where it gave one, else failText, under "修改失败".
+    bool RunUpdate(bool ok, const QString& failText);
     // First second of the start day, or last second of the end day, as the
     // server's wall clock (data/uWallClock.h).
     QDateTime ChargeTimeBound(bool isStart) const;

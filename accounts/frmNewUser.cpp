@@ -113,6 +113,19 @@ void TnewUserFrm::btnOKClick()
         ShowError(QStringLiteral("用户已存在"), kAddFailed);
         return;
     }
+    if (DM->Hardened()) {
+        // The database writes the row itself, as the insert below would, and
+        // tells a name that it holds already (one that this customer cannot see).
+        if (!DM->CreateSubAccount(name, password, TrimCtl(edtPhone->text()), TrimCtl(edtAddr->text()))) {
+            if (DM->Refusal() == TDM::NameTaken)
+                ShowError(QStringLiteral("用户已存在"), kAddFailed);
+            else
+                failed();
+            return;
+        }
+        accept();
+        return;
+    }
     // The creator's own limit rate, else the whole-number part of the system default.
     int ownRate = 0;
     DM->GetLimitRate(Para.UserName, ownRate);

@@ -353,8 +353,10 @@ void TfrmMain::closeEvent(QCloseEvent* e)
         e->ignore();
         return;
     }
-    if (DM)
+    if (DM) {
+        DM->Logout();
         DM->Close();
+    }
     if (!placement_.Store(*this))
         ReportError(QStringLiteral("无法写入文件 %1").arg(QDir::toNativeSeparators(placement_.File())));
     e->accept();

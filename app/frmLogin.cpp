@@ -146,11 +146,15 @@ void TloginFrm::btnOKClick()
         edtPwd->setFocus(Qt::OtherFocusReason);
         return;
     }
+    // A customer refused by a rule leaves a hardened connection's session to
+    // the customer logged in before.
     if (!TDM::IsInCommaList(ClientVersion, Para.ServerVersion)) {
+        DM->RevertLogin();
         ShowError(Para.VersionMessage, kLoginFailed);
         return;
     }
     if (!TDM::SameTextOrEmpty(Para.CompanyId, kAdmittedCompany)) {
+        DM->RevertLogin();
         ShowError(kNotValidAccount, kLoginFailed);
         return;
     }

@@ -2,8 +2,11 @@
 
 #include "app/uSendRules.h"
 #include "app/uUi.h"
+#include "data/uServiceCa.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QSqlDriver>
 #include <QHash>
 #include <QLocale>
 #include <QRandomGenerator>
@@ -12,6 +15,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <mysql.h>
 
 TDM* DM = nullptr;
 
@@ -31,6 +35,22 @@ const QString kConnectOptions =
     QStringList{QStringLiteral("MYSQL_OPT_CONNECT_TIMEOUT=15"), QStringLiteral("MYSQL_OPT_READ_TIMEOUT=60"),
                 QStringLiteral("MYSQL_OPT_WRITE_TIMEOUT=60"), QStringLiteral("CLIENT_FOUND_ROWS")}
         .join(QLatin1Char(';'));
+
+// Where the system keeps its CA certificates: used when the build names no
+// CA of the service's own.
+constexpr const char* kSystemCaPath = "/etc/ssl/certs";
+
+// Whether the connection is encrypted, as the client library under the
+// driver tells (its handle is the MYSQL of the connection).
+bool isEncrypted(const QSqlDatabase& db)
+{
+    const QVariant h = db.driver() ? db.driver()->handle() : QVariant();
+    // Qt names the type as its headers spell it: MYSQL* or st_mysql*.
+    if (!h.isValid() || (qstrcmp(h.typeName(), "MYSQL*") != 0 && qstrcmp(h.typeName(), "st_mysql*") != 0))
+        return false;
+    MYSQL* mysql = *static_cast<MYSQL* const*>(h.constData());
+    return mysql && mysql_get_ssl_cipher(mysql) != nullptr;
+}
 
 bool isIdentStart(QChar c)
 {
@@ -78,6 +98,16 @@ bool isConnectionLost(const QSqlError& e)
     const QString code = e.nativeErrorCode();
     return code == QLatin1String("2006") || code == QLatin1String("2013") || code == QLatin1String("2055") ||
            code == QLatin1String("4031") || code == QLatin1String("1927") || code == QLatin1String("1053");
+}
+
+// A statement's error as the module tells it: over TLS, a connection that the
+// server has dropped fails in the TLS layer (2026) where a plain one gives
+// 2013; on a connection that was open, that is a lost connection too.
+QSqlError statementError(const QSqlError& e)
+{
+    if (e.nativeErrorCode() != QLatin1String("2026"))
+        return e;
+    return QSqlError(e.driverText(), e.databaseText(), e.type(), QStringLiteral("2013"));
 }
 
 // A deadlock (also a cluster's conflict between two nodes) or a lock-wait
@@ -170,6 +200,18 @@ void TDM::Close()
     QSqlDatabase db = conn();
     if (db.isOpen())
         db.close();
+    mode_ = TDbMode::None;
+}
+
+void TDM::Logout()
+{
+    if (Hardened() && IsConnected()) {
+        QSqlQuery q(conn());
+        Exec(q, QStringLiteral("call logout()"));
+    }
+    sessionName_.clear();
+    sessionPassword_.clear();
+    sessionStale_ = false;
 }
 
 void TDM::noteError(const QSqlError& e)
@@ -194,7 +236,7 @@ bool TDM::EnsureConnected()
         if (db.isOpen()) {
             // An open handle may stand for a connection the server has dropped.
             QSqlQuery ping(db);
-            lost = !ping.exec(QStringLiteral("do 1")) && isConnectionLost(ping.lastError());
+            lost = !ping.exec(QStringLiteral("do 1")) && isConnectionLost(statementError(ping.lastError()));
         }
         if (lost)
             reopenLost();
@@ -217,9 +259,23 @@ bool TDM::openConn()
     }
     if (db.isOpen())
         return true;
-    if (!db.open()) {
-        lastError_ = db.lastError();
-        return false;
+    mode_ = TDbMode::None;
+    const QString server = host_ + QLatin1Char(':') + QString::number(port_);
+    if (!openHardened(db)) {
+        // Only a server that denies the client account is taken for a legacy
+        // one; every other failure (no server, TLS refused, a locked account)
+        // is a failure to connect. A server once found hardened is never
+        // taken for a legacy one again.
+        if (lastError_.nativeErrorCode() != QLatin1String("1045") || hardenedServers_.contains(server))
+            return false;
+        if (!openLegacy(db)) {
+            lastError_ = db.lastError();
+            return false;
+        }
+        mode_ = TDbMode::Legacy;
+    } else {
+        hardenedServers_.insert(server);
+        mode_ = TDbMode::Hardened;
     }
     // The transactions of a send and a recharge run read committed. Strict
     // mode: a value that the server would have to cut or alter to store it (a
@@ -233,10 +289,77 @@ bool TDM::openConn()
             "set session sql_mode=concat_ws(',',nullif(@@session.sql_mode,''),'STRICT_ALL_TABLES')"))) {
         lastError_ = s.lastError();
         db.close();
+        mode_ = TDbMode::None;
         return false;
     }
     reopenGaveUp_ = false;
+    // A new connection of a hardened server has no session: the customer who
+    // logged in is bound to it again before its first statement.
+    sessionStale_ = mode_ == TDbMode::Hardened && !sessionName_.isEmpty();
     return true;
+}
+
+bool TDM::openHardened(QSqlDatabase& db)
+{
+    db.setUserName(QString::fromLatin1(ClientUser));
+    db.setPassword(QString::fromLatin1(ClientPassword));
+    db.setDatabaseName(QString::fromLatin1(ApiDbName));
+    // With a CA the client library encrypts and checks the server's
+    // certificate chain (not its name: the driver offers no such option).
+    const QString ca = caFile();
+    db.setConnectOptions(kConnectOptions + QLatin1Char(';') +
+                         (ca.isEmpty() ? QStringLiteral("SSL_CAPATH=") + QString::fromLatin1(kSystemCaPath)
+                                       : QStringLiteral("SSL_CA=") + ca));
+    if (!db.open()) {
+        lastError_ = db.lastError();
+        return false;
+    }
+    // Against a server without TLS the client library connects in plain text
+    // without a word: such a connection is refused here.
+    if (!isEncrypted(db)) {
+        lastError_ = QSqlError(QStringLiteral("the database server does not encrypt the connection"),
+                               QStringLiteral("the client account is used over TLS only"),
+                               QSqlError::ConnectionError, QStringLiteral("2026"));
+        db.close();
+        return false;
+    }
+    return true;
+}
+
+bool TDM::openLegacy(QSqlDatabase& db)
+{
+    db.setUserName(QString::fromLatin1(DbUser));
+    db.setPassword(QString::fromLatin1(DbPassword));
+    db.setDatabaseName(QString::fromLatin1(DbName));
+    db.setConnectOptions(kConnectOptions);
+    return db.open();
+}
+
+QString TDM::caFile()
+{
+    if (!caFile_.isEmpty())
+        return caFile_;
+    // The client library reads the CA from a file: the built-in one is
+    // written to a file of the module's own, once.
+    if (!builtInCa_) {
+        const QByteArray pem = BuiltInServiceCa();
+        if (pem.trimmed().isEmpty())
+            return {};
+        auto f = std::make_unique<QTemporaryFile>(QDir::tempPath() + QStringLiteral("/korvessa-ca-XXXXXX.pem"));
+        if (!f->open() || f->write(pem) != pem.size() || !f->flush())
+            return {};
+        f->close();
+        builtInCa_ = std::move(f);
+    }
+    return builtInCa_->fileName();
+}
+
+void TDM::SetServerCa(const QString& caFile)
+{
+    if (caFile == caFile_)
+        return;
+    caFile_ = caFile;
+    Close();
 }
 
 bool TDM::reopenLost()
@@ -270,8 +393,9 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
     // A statement on a closed connection opens it first; failing that, the statement fails.
     if (!IsConnected() && !openConn())
         return fail(lastError_);
+    bindIfStale();
     if (!q.prepare(sql))
-        return fail(q.lastError());
+        return fail(statementError(q.lastError()));
     const QHash<QString, QString> names = placeholders(sql);
     for (const TSqlParam& p : params) {
         const auto it = names.constFind(p.name.toLower());
@@ -291,7 +415,7 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
                                   QSqlError::StatementError));
     }
     if (!q.exec())
-        return fail(q.lastError());
+        return fail(statementError(q.lastError()));
     return true;
 }
 
@@ -516,6 +640,8 @@ bool TDM::VerifyLogin(const QString& name, const QString& password, QString& mes
         message = kNotConnected;
         return false;
     }
+    if (Hardened())
+        return hardenedLogin(name, password, message);
     LoadSystemParameters(Para);
     QSqlQuery q(conn());
     if (!Exec(q, QStringLiteral("select * from customers where customername=:customername"),
@@ -542,7 +668,16 @@ bool TDM::CustomerExists(const QString& name)
 
 bool TDM::ChangePassword(const QString& name, const QString& oldPassword, const QString& newPassword)
 {
+    refusal_ = 0;
     EnsureConnected();
+    if (Hardened()) {
+        // The session's customer; the routine compares the old password exactly.
+        if (!callRoutine(QStringLiteral("call change_password(:old,:new)"),
+                         {{QStringLiteral("old"), oldPassword}, {QStringLiteral("new"), newPassword}}))
+            return false;
+        sessionPassword_ = newPassword; // a new connection logs in with it
+        return true;
+    }
     QString matchedId;
     {
         // Only the rows of that name (the column compares without letter case);
@@ -628,6 +763,7 @@ qint64 TDM::BatchStatementBytes(const TSmsRec& batch)
 bool TDM::SubmitBatch(TSmsRec batch)
 {
     submitRefusal_.clear();
+    refusal_ = 0;
     if (!IsConnected())
         EnsureConnected();
     // A booked time is the server's wall clock, valid in any local zone.
@@ -641,7 +777,9 @@ bool TDM::SubmitBatch(TSmsRec batch)
         return false;
     const qint64 bytes = BatchStatementBytes(batch);
     int id = 0; // taken by the first try that gets that far, kept by the others
-    return runTries([&] { return submitOnce(batch, appoint, bytes, id); });
+    return runTries([&] {
+        return Hardened() ? submitHardened(batch, appoint, bytes, id) : submitOnce(batch, appoint, bytes, id);
+    });
 }
 
 // What a try that failed before its COMMIT leads to: another try after a
@@ -699,22 +837,8 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
     // could never be stored twice.
     if (id == 0 && !nextSubmitId(id, &err))
         return tryAgain(err);
-    {
-        // A statement bigger than the server takes would only cost the
-        // connection; it is refused here, before anything is charged.
-        QSqlQuery q(conn());
-        if (!Exec(q, QStringLiteral("select @@max_allowed_packet"), {}, &err) || !q.next())
-            return tryAgain(err);
-        const qint64 limit = q.value(0).toLongLong();
-        if (bytes + PacketHeadroom > limit) {
-            submitRefusal_ =
-                QStringLiteral("本批短信提交时约需 %1 MB，超过了数据库服务器单次提交的上限 %2 MB"
-                               "（max_allowed_packet = %3 字节），未提交，也未扣费。"
-                               "请把号码列表分成几批，分别发送。")
-                    .arg(Megabytes(bytes + PacketHeadroom), Megabytes(limit), QString::number(limit));
-            return TTry::Failed;
-        }
-    }
+    if (const TTry fits = checkPacket(bytes); fits != TTry::Done)
+        return fits;
     QDateTime now;
     if (!GetServerTime(now, &err))
         return tryAgain(err);
@@ -783,6 +907,105 @@ TDM::TTry TDM::submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64
     return TTry::Done;
 }
 
+TDM::TTry TDM::checkPacket(qint64 bytes)
+{
+    // A statement bigger than the server takes would only cost the
+    // connection; it is refused here, before anything is charged.
+    QSqlError err;
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select @@max_allowed_packet"), {}, &err) || !q.next())
+        return tryAgain(err);
+    const qint64 limit = q.value(0).toLongLong();
+    if (bytes + PacketHeadroom > limit) {
+        submitRefusal_ = QStringLiteral("本批短信提交时约需 %1 MB，超过了数据库服务器单次提交的上限 %2 MB"
+                                        "（max_allowed_packet = %3 字节），未提交，也未扣费。"
+                                        "请把号码列表分成几批，分别发送。")
+                             .arg(Megabytes(bytes + PacketHeadroom), Megabytes(limit), QString::number(limit));
+        return TTry::Failed;
+    }
+    return TTry::Done;
+}
+
+TDM::TTry TDM::submitHardened(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id)
+{
+    QSqlError err;
+    // The number comes from the server as in legacy mode; the routine takes
+    // only one issued to this customer and not yet used, so a try run again
+    // after a conflict or a lost connection keeps it.
+    if (id == 0 && !nextSubmitId(id, &err)) {
+        noteRefusal(err);
+        if (refusal_ == SessionMissing && !sessionName_.isEmpty() && bindSession()) {
+            refusal_ = 0;
+            return TTry::Retry;
+        }
+        return tryAgain(err);
+    }
+    if (const TTry fits = checkPacket(bytes); fits != TTry::Done)
+        return fits;
+    // The routine counts the lines and segments itself, takes the server's
+    // time and deducts only where the balance covers the cost.
+    const TSqlParams p{{QStringLiteral("submitid"), id},
+                       {QStringLiteral("phones"), batch.PhonesText},
+                       {QStringLiteral("testPhones"), batch.TestPhonesText},
+                       {QStringLiteral("content"), batch.Content},
+                       {QStringLiteral("appoint"), batch.AppointTime.isEmpty() ? QVariant() : QVariant(appoint)},
+                       {QStringLiteral("phonecount"), int(batch.PhoneCount)},
+                       {QStringLiteral("msgcount"), batch.MsgCount}};
+    bool unclear = false;
+    const TTry r = callInTransaction(QStringLiteral("call submit_batch(:submitid,:phones,:testPhones,:content,"
+                                                    ":appoint,:phonecount,:msgcount)"),
+                                     p, err, unclear);
+    if (unclear)
+        return confirmSubmitted(id);
+    if (r == TTry::Failed) {
+        submitRefusal_ = refusal_ == NoCover ? QStringLiteral("账户余额不足，请充值后再发送") : RefusalText();
+        if (submitRefusal_.isEmpty())
+            submitRefusal_ = storeRefusal(err);
+    }
+    return r;
+}
+
+TDM::TTry TDM::callInTransaction(const QString& sql, const TSqlParams& params, QSqlError& err, bool& unclear)
+{
+    // START TRANSACTION; CALL; COMMIT: the routine runs inside the client's
+    // transaction, so a conflict, a lost connection before COMMIT and a lost
+    // answer to COMMIT are told apart as in legacy mode.
+    unclear = false;
+    bindIfStale(); // a login is refused inside a transaction
+    QSqlDatabase db = conn();
+    if (!db.transaction()) {
+        const QSqlError e = statementError(db.lastError());
+        noteError(e);
+        return tryAgain(e);
+    }
+    {
+        QSqlQuery q(db);
+        if (!Exec(q, sql, params, &err)) {
+            db.rollback(); // a failing rollback (connection gone) changes nothing more
+            noteRefusal(err);
+            // A session that has expired is bound again and the call run anew.
+            if (refusal_ == SessionMissing && !sessionName_.isEmpty() && bindSession()) {
+                refusal_ = 0;
+                return TTry::Retry;
+            }
+            return tryAgain(err);
+        }
+    }
+    if (!db.commit()) {
+        const QSqlError e = statementError(db.lastError());
+        noteError(e);
+        if (isRetryable(e)) {
+            db.rollback(); // refused at commit (a cluster's conflict): nothing was stored
+            return tryAgain(e);
+        }
+        ++lostCommits_;
+        db.rollback();
+        unclear = true;
+        return TTry::Failed;
+    }
+    return TTry::Done;
+}
+
 TDM::TTry TDM::confirmSubmitted(int id)
 {
     // The batch's number is its key. A locking read waits until the server
@@ -818,10 +1041,209 @@ TDM::TTry TDM::confirmSubmitted(int id)
 
 bool TDM::Recharge(const QString& contributor, const QString& customer, int amount)
 {
+    refusal_ = 0;
     // The first statement must find a live connection: an open handle may
     // stand for a connection that the server dropped while the client was idle.
     EnsureConnected();
-    return runTries([&] { return rechargeOnce(contributor, customer, amount); });
+    // Hardened, the contributor is the session's customer.
+    return runTries([&] {
+        return Hardened() ? rechargeHardened(customer, amount) : rechargeOnce(contributor, customer, amount);
+    });
+}
+
+TDM::TTry TDM::rechargeHardened(const QString& customer, int amount)
+{
+    QSqlError err;
+    bool unclear = false;
+    // A COMMIT without an answer is never run again blindly (see rechargeOnce).
+    return callInTransaction(QStringLiteral("call recharge(:child,:amount)"),
+                             {{QStringLiteral("child"), customer}, {QStringLiteral("amount"), amount}}, err,
+                             unclear);
+}
+
+// --- hardened session and routines ---
+
+void TDM::noteRefusal(const QSqlError& e)
+{
+    bool numeric = false;
+    const int code = e.nativeErrorCode().toInt(&numeric);
+    if (numeric && code >= FirstRefusal && code <= LastRefusal)
+        refusal_ = code;
+}
+
+QString TDM::RefusalText(int code)
+{
+    // Where the legacy path has a text for the same case, it is that text.
+    switch (code) {
+    case SessionMissing:
+        return QStringLiteral("登录已失效，请重新登录后再试。");
+    case 50101:
+        return kInvalidLogin;
+    case 50102:
+        return QStringLiteral("该用户连续登录失败的次数过多，已被暂时锁定，请 15 分钟后再试。");
+    case WrongOldPassword:
+        return QStringLiteral("旧密码有误");
+    case NameTaken:
+        return QStringLiteral("用户已存在");
+    case 50105:
+        return QStringLiteral("输入的内容不符合要求（为空、过长或数值无效），数据库拒绝了这次操作。");
+    case 50106:
+        return QStringLiteral("该用户不是您的直接子账户，不能对其操作。");
+    case 50107:
+        return QStringLiteral("号码个数或短信条数少于实际内容，本批未提交，也未扣费。");
+    case 50108:
+        return QStringLiteral("测试号码多于接收号码，本批未提交，也未扣费。");
+    case 50109:
+        return QStringLiteral("本批短信的流水号无效或已使用，未提交，也未扣费。请重新发送。");
+    case NoCover:
+        return QStringLiteral("账户余额不足");
+    default:
+        break;
+    }
+    return {};
+}
+
+bool TDM::callRoutine(const QString& sql, const TSqlParams& params, QSqlError* err)
+{
+    QSqlError e;
+    for (int round = 0;; ++round) {
+        QSqlQuery q(conn());
+        if (Exec(q, sql, params, &e))
+            return true;
+        noteRefusal(e);
+        // A session that has expired is bound again, and the call run once more.
+        if (round == 0 && refusal_ == SessionMissing && !sessionName_.isEmpty() && bindSession()) {
+            refusal_ = 0;
+            continue;
+        }
+        if (err)
+            *err = e;
+        return false;
+    }
+}
+
+bool TDM::hardenedNow()
+{
+    // The mode is known once connected: a closed connection is opened first,
+    // without a message, as a statement on it would be.
+    if (!IsConnected())
+        openConn();
+    return Hardened();
+}
+
+void TDM::bindIfStale()
+{
+    // Once per connection and session: a login that fails is not tried again
+    // by every statement (each failure counts toward the name's lock).
+    if (!sessionStale_ || !Hardened())
+        return;
+    sessionStale_ = false;
+    bindSession();
+}
+
+void TDM::SetSession(const QString& name, const QString& password)
+{
+    sessionName_ = name;
+    sessionPassword_ = password;
+    priorName_.clear();
+    priorPassword_.clear();
+    sessionStale_ = !name.isEmpty();
+}
+
+bool TDM::bindSession(QSqlError* err)
+{
+    sessionStale_ = false;
+    QSqlQuery q(conn());
+    return Exec(q, QStringLiteral("call login(:name,:password)"),
+                {{QStringLiteral("name"), sessionName_}, {QStringLiteral("password"), sessionPassword_}}, err);
+}
+
+bool TDM::hardenedLogin(const QString& name, const QString& password, QString& message)
+{
+    refusal_ = 0;
+    QSqlError err;
+    QSqlQuery q(conn());
+    const bool bound = Exec(q, QStringLiteral("call login(:name,:password)"),
+                            {{QStringLiteral("name"), name}, {QStringLiteral("password"), password}}, &err);
+    q.finish();
+    if (bound) {
+        priorName_ = sessionName_;
+        priorPassword_ = sessionPassword_;
+        sessionName_ = name;
+        sessionPassword_ = password;
+        sessionStale_ = false;
+    } else {
+        noteRefusal(err); // a refused login leaves the session as it was
+    }
+    // The system parameters are shown to a session only.
+    LoadSystemParameters(Para);
+    if (!bound) {
+        const QString why = RefusalText();
+        message = why.isEmpty() ? kInvalidLogin : why;
+        return false;
+    }
+    QSqlQuery row(conn());
+    if (!Exec(row, QStringLiteral("select * from customers where customername=:customername"),
+              {{QStringLiteral("customername"), name}}) ||
+        !row.next())
+        return false;
+    Para.Grade = row.value(QStringLiteral("customerGrade")).toInt();
+    Para.CompanyId = row.value(QStringLiteral("companyId")).toString();
+    return true;
+}
+
+void TDM::RevertLogin()
+{
+    if (!Hardened())
+        return;
+    sessionName_ = priorName_;
+    sessionPassword_ = priorPassword_;
+    priorName_.clear();
+    priorPassword_.clear();
+    if (sessionName_.isEmpty()) {
+        QSqlQuery q(conn());
+        Exec(q, QStringLiteral("call logout()"));
+    } else {
+        bindSession();
+    }
+}
+
+bool TDM::SetSubAccountPassword(const QString& name, const QString& password)
+{
+    refusal_ = 0;
+    if (hardenedNow())
+        return callRoutine(QStringLiteral("call set_child_password(:child,:password)"),
+                           {{QStringLiteral("child"), name}, {QStringLiteral("password"), password}});
+    return TryExecuteSql(QStringLiteral("update customers set password=:password where customername=:customername"),
+                         {{QStringLiteral("password"), password}, {QStringLiteral("customername"), name}});
+}
+
+bool TDM::SetSubAccountContact(const QString& name, const QString& phone, const QString& address)
+{
+    refusal_ = 0;
+    if (hardenedNow())
+        return callRoutine(QStringLiteral("call set_child_contact(:child,:telphone,:address)"),
+                           {{QStringLiteral("child"), name},
+                            {QStringLiteral("telphone"), phone},
+                            {QStringLiteral("address"), address}});
+    return TryExecuteSql(QStringLiteral("update customers set telphone=:telphone, address=:address "
+                                        "where customername=:customername"),
+                         {{QStringLiteral("telphone"), phone},
+                          {QStringLiteral("address"), address},
+                          {QStringLiteral("customername"), name}});
+}
+
+bool TDM::CreateSubAccount(const QString& name, const QString& password, const QString& phone,
+                           const QString& address)
+{
+    refusal_ = 0;
+    if (!hardenedNow())
+        return false;
+    return callRoutine(QStringLiteral("call create_child(:name,:password,:telphone,:address)"),
+                       {{QStringLiteral("name"), name},
+                        {QStringLiteral("password"), password},
+                        {QStringLiteral("telphone"), phone},
+                        {QStringLiteral("address"), address}});
 }
 
 TDM::TTry TDM::rechargeOnce(const QString& contributor, const QString& customer, int amount)

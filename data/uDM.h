@@ -12,7 +12,10 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariant>
+#include <QSet>
+#include <QTemporaryFile>
 #include <functional>
+#include <memory>
 
 // One named statement parameter. The name is given without the colon and is
 // matched against the statement's placeholders without regard to letter case.
@@ -23,6 +26,12 @@ struct TSqlParam
 };
 using TSqlParams = QList<TSqlParam>;
 
+// How the open connection talks to the service database. Hardened: the
+// client account over TLS into the database of routines and views, where the
+// server enforces every rule; Legacy: the account with every right, on the
+// tables themselves.
+enum class TDbMode { None, Legacy, Hardened };
+
 class TDM
 {
 public:
@@ -31,6 +40,19 @@ public:
     static constexpr const char* DbUser = "root";
     static constexpr const char* DbPassword = "604918";
     static constexpr const char* DbName = "sms";
+    // The hardened service database: its client account (TLS only) and the
+    // database of its routines and views.
+    static constexpr const char* ClientUser = "sms_client";
+    static constexpr const char* ClientPassword = "Kv-client-2026.sms";
+    static constexpr const char* ApiDbName = "sms_api";
+    // The first and last of the codes by which the hardened database's
+    // routines refuse a call.
+    static constexpr int FirstRefusal = 50100;
+    static constexpr int LastRefusal = 50110;
+    static constexpr int SessionMissing = 50100; // no session, or it has expired
+    static constexpr int WrongOldPassword = 50103;
+    static constexpr int NameTaken = 50104;
+    static constexpr int NoCover = 50110; // the giver's balance does not cover it
 
     // A balance transaction (a send, a recharge) that the server refuses for a
     // deadlock or a lock-wait time-out (1213, 1205: also what a cluster gives
@@ -73,7 +95,27 @@ public:
     void SetServer(const QString& host, int port);
     QString Host() const { return host_; }
     int Port() const { return port_; }
+    // The CA certificate (PEM file) that a hardened server's certificate must
+    // be signed by (tests); empty: the one built into the program.
+    void SetServerCa(const QString& caFile);
     void Close();
+    // Ends the hardened session (the program's exit); nothing in legacy mode.
+    void Logout();
+    // The login dialog refused the customer whom the last VerifyLogin admitted
+    // (version, company): a hardened connection is bound again to the customer
+    // logged in before, or to none.
+    void RevertLogin();
+    // The customer whom a hardened connection is bound to from its next
+    // statement on, without the login dialog (tests, tools); an empty name
+    // binds none.
+    void SetSession(const QString& name, const QString& password);
+
+    // The mode of the open connection (None while it is closed). The client
+    // first logs in as the hardened client account over TLS; only when the
+    // server denies that account (1045) does it use the legacy one, and never
+    // for a server that it has once found hardened.
+    TDbMode Mode() const { return mode_; }
+    bool Hardened() const { return mode_ == TDbMode::Hardened; }
 
     // --- connection and statement helpers ---
     bool EnsureConnected();
@@ -106,6 +148,21 @@ public:
     bool TryGetBalance(const QString& name, qint64& balance);
     bool GetLimitRate(const QString& name, int& rate);
     void LoadSystemParameters(TPara& para);
+
+    // --- sub-account changes (statements in legacy mode, routines when hardened) ---
+    bool SetSubAccountPassword(const QString& name, const QString& password);
+    bool SetSubAccountContact(const QString& name, const QString& phone, const QString& address);
+    // Hardened mode only: the routine writes the row as the new sub-account
+    // dialog's insert does (limit rate, grade, company, time of its own).
+    bool CreateSubAccount(const QString& name, const QString& password, const QString& phone,
+                          const QString& address);
+
+    // The code by which the hardened database refused the last operation
+    // (FirstRefusal..LastRefusal), 0 when it refused nothing; and the user's
+    // text for it (empty for 0).
+    int Refusal() const { return refusal_; }
+    QString RefusalText() const { return RefusalText(refusal_); }
+    static QString RefusalText(int code);
 
     // --- balance transactions ---
     bool SubmitBatch(TSmsRec batch);
@@ -152,6 +209,23 @@ private:
     bool openConn();   // opens conn without a message
     bool reopenLost(); // the same, for a connection found lost: tries again for a while
     bool lookupBalance(const QString& name, qint64& balance);
+    bool openHardened(QSqlDatabase& db);
+    bool openLegacy(QSqlDatabase& db);
+    QString caFile();
+    // A routine's CALL (never a result set); a refusal is kept in refusal_.
+    // A call refused for want of a session (expired) binds the session again
+    // and runs once more.
+    bool callRoutine(const QString& sql, const TSqlParams& params, QSqlError* err = nullptr);
+    bool bindSession(QSqlError* err = nullptr);
+    void bindIfStale();
+    bool hardenedNow();
+    bool hardenedLogin(const QString& name, const QString& password, QString& message);
+    TTry submitHardened(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id);
+    TTry rechargeHardened(const QString& customer, int amount);
+    // unclear: the answer to COMMIT was lost (the result is then Failed).
+    TTry callInTransaction(const QString& sql, const TSqlParams& params, QSqlError& err, bool& unclear);
+    TTry checkPacket(qint64 bytes);
+    void noteRefusal(const QSqlError& e);
 
     QString connName_;
     QString host_ = QString::fromLatin1(DefaultHost);
@@ -163,6 +237,17 @@ private:
     int reconnects_ = 0;
     int lostCommits_ = 0;
     bool reopenGaveUp_ = false; // no new connection after a loss; until one is made
+    TDbMode mode_ = TDbMode::None;
+    QSet<QString> hardenedServers_; // "host:port" found hardened in this run
+    QString caFile_;                // given by SetServerCa
+    std::unique_ptr<QTemporaryFile> builtInCa_;
+    // The customer of the hardened session, bound again on every new connection.
+    QString sessionName_;
+    QString sessionPassword_;
+    bool sessionStale_ = false; // the connection is not bound to the session's customer yet
+    QString priorName_;         // the customer before the last login, for RevertLogin
+    QString priorPassword_;
+    int refusal_ = 0;
 };
 
 // The one data module of the program.

@@ -2,11 +2,16 @@
 # A three-node MariaDB Galera cluster on loopback with HAProxy in front: the
 # service database as a site runs it when one server is not enough.
 #
-#   cluster.sh start  [--port P] [--dir D] [--active N | --multi-primary] [--sql F]...
+#   cluster.sh start  [--port P] [--dir D] [--active N | --multi-primary] [--sql F]... [--hardened]
 #       starts what is not running yet; the proxy listens on 127.0.0.1:P
 #       (default 13306; 3306 is the program's built-in address). The first
 #       start creates the schema, applies each --sql file once and loads the
 #       demo content; later starts reuse the data folders.
+#       --hardened (at the first start; kept in D): the nodes run with TLS
+#       (a CA of the cluster's own, D/tls/ca.pem, by scripts/tls.sh) and
+#       require_secure_transport, and the first start applies db/hardened.sql
+#       after the demo content: DDL, the role and the accounts replicate to
+#       every node. root then logs in through a node's socket only.
 #       The proxy sends every connection to one node, the active one (node 1,
 #       or N), and the others stand by: one writer at a time, so that no two
 #       nodes change the same row at once. --multi-primary spreads the
@@ -36,6 +41,7 @@ dir=$root/.cluster
 port=""
 shape=""  # "active N" or "multi-primary"; empty: as kept in the folder
 extra_sql=()
+hardened=""
 while [ $# -gt 0 ]; do
   case "$1" in
   --port) port=${2:?--port needs a value}; shift 2 ;;
@@ -44,6 +50,7 @@ while [ $# -gt 0 ]; do
     [[ "${2:-}" =~ ^[123]$ ]] || { echo "--active needs 1, 2 or 3" >&2; exit 2; }
     shape="active $2"; shift 2 ;;
   --multi-primary) shape="multi-primary"; shift ;;
+  --hardened) hardened=1; shift ;;
   --sql)
     [ -f "${2:-}" ] || { echo "--sql needs a file" >&2; exit 2; }
     extra_sql+=("$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"); shift 2 ;;
@@ -57,6 +64,9 @@ mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
 log() { echo "cluster: $*" >&2; }
+
+# Hardened: chosen at the first start, kept in the folder.
+is_hardened() { [ -f "$dir/hardened" ]; }
 
 # --- ports: chosen once per folder, kept for later starts ---------------------
 port_free() { [ -z "$(ss -Htln "sport = :$1" 2>/dev/null)" ]; }
@@ -117,7 +127,11 @@ node_state() {
 
 write_config() {
   local n=$1 addrs="127.0.0.1:$GCOMM1,127.0.0.1:$GCOMM2,127.0.0.1:$GCOMM3"
-  local g="GCOMM$n" i="IST$n" s="SST$n"
+  local g="GCOMM$n" i="IST$n" s="SST$n" tls=""
+  if is_hardened; then
+    tls=$'\n'"ssl-ca=$dir/tls/ca.pem"$'\n'"ssl-cert=$dir/tls/server-cert.pem"
+    tls+=$'\n'"ssl-key=$dir/tls/server-key.pem"$'\n'"require-secure-transport=ON"
+  fi
   mkdir -p "$dir/node$n/data"
   cat >"$dir/node$n.cnf" <<CNF
 [mysqld]
@@ -146,7 +160,7 @@ wsrep-node-address=127.0.0.1:${!g}
 wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:${!g};ist.recv_addr=127.0.0.1:${!i};gcache.size=64M"
 wsrep-sst-receive-address=127.0.0.1:${!s}
 wsrep-sst-method=mariabackup
-wsrep-sst-auth=root:$password
+wsrep-sst-auth=root:$password$tls
 
 [mariabackup]
 socket=$dir/node$n/sock
@@ -215,6 +229,11 @@ SQL
     node_sql "$n" <"$f" || { log "$f failed"; return 1; }
   done
   node_sql "$n" <"$root/db/demo.sql"
+  if is_hardened; then
+    log "applying db/hardened.sql"
+    mariadb --no-defaults --socket="$dir/node$n/sock" -uroot -p"$password" sms <"$root/db/hardened.sql" ||
+      { log "db/hardened.sql failed"; return 1; }
+  fi
   touch "$dir/setup.done"
 }
 
@@ -294,8 +313,10 @@ start_proxy() {
   haproxy -D -f "$dir/haproxy.cfg" -p "$dir/haproxy.pid" >>"$dir/haproxy.log" 2>&1
   echo "$want" >"$dir/proxy.port"
   # Ready once the nodes are seen up and a login through it works.
+  local login=(-uroot -p"$password")
+  is_hardened && login=(-usms_client -pKv-client-2026.sms --ssl --ssl-ca="$dir/tls/ca.pem")
   for _ in $(seq 1 100); do
-    mariadb --no-defaults -h127.0.0.1 -P"$want" -uroot -p"$password" -e 'select 1' >/dev/null 2>&1 && return 0
+    mariadb --no-defaults -h127.0.0.1 -P"$want" "${login[@]}" -e 'select 1' >/dev/null 2>&1 && return 0
     sleep 0.1
   done
   log "proxy on $want does not answer"; return 1
@@ -303,6 +324,13 @@ start_proxy() {
 
 do_start() {
   load_ports
+  if [ -n "$hardened" ] && ! is_hardened; then
+    if [ -f "$dir/setup.done" ]; then
+      log "--hardened applies at a cluster's first start only (this one is set up already)"; return 1
+    fi
+    "$here/tls.sh" "$dir"
+    touch "$dir/hardened"
+  fi
   for n in 1 2 3; do write_config "$n"; done
   local running=() missing=()
   for n in 1 2 3; do
@@ -398,7 +426,7 @@ kill)
   if pid=$(node_pid "$node_arg"); then kill -9 "$pid"; wait_gone "$pid" 10 || true; fi
   ;;
 *)
-  echo "usage: $0 start [--port P] [--dir D] [--active N | --multi-primary] [--sql FILE]... |" \
+  echo "usage: $0 start [--port P] [--dir D] [--active N | --multi-primary] [--sql FILE]... [--hardened] |" \
     "stop|status [--dir D] | kill N [--dir D]" >&2
   exit 2
   ;;

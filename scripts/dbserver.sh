@@ -4,10 +4,15 @@
 #   dbserver.sh exec  DIR PORT [mariadbd options...]
 #       initialises DIR on first use, then becomes the server (exec), listening
 #       on 127.0.0.1:PORT and on the socket DIR/sock. Start it in the background.
-#   dbserver.sh setup DIR [--demo]
+#   dbserver.sh setup DIR [--demo] [--hardened]
 #       waits until the server of DIR answers, then, once per data folder,
 #       creates the accounts (root / 604918 on 127.0.0.1 and localhost), the
 #       database "sms" from db/schema.sql and, with --demo, the demo content.
+#       --hardened then applies db/hardened.sql (once; again after it changed):
+#       the program's account sms_client reaches only the routines and views of
+#       sms_api, over TLS, and root logs in through the socket only. The server
+#       must run with TLS: when DIR/tls holds the files of scripts/tls.sh DIR,
+#       exec starts it with them and with require_secure_transport.
 #   dbserver.sh stop  DIR
 #       stops the server of DIR by the PID it wrote, and waits for it to end.
 set -euo pipefail
@@ -46,14 +51,27 @@ exec)
       install_db "$dir/data"
     fi
   fi
+  tls=()
+  if [ -f "$dir/tls/ca.pem" ] && [ -f "$dir/tls/server-cert.pem" ] && [ -f "$dir/tls/server-key.pem" ]; then
+    tls=(--ssl-ca="$dir/tls/ca.pem" --ssl-cert="$dir/tls/server-cert.pem" --ssl-key="$dir/tls/server-key.pem"
+         --require-secure-transport=ON)
+  fi
   exec mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --pid-file="$dir/pid" \
     --port="$port" --bind-address=127.0.0.1 --user=root --skip-log-bin --skip-name-resolve \
     --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci \
     --max-allowed-packet=256M --innodb-log-file-size=8M --innodb-buffer-pool-size=256M \
-    --innodb-flush-log-at-trx-commit=2 --log-error="$dir/error.log" "$@"
+    --innodb-flush-log-at-trx-commit=2 --log-error="$dir/error.log" "${tls[@]}" "$@"
   ;;
 setup)
-  demo=${3:-}
+  demo=""
+  hardened=""
+  for a in "${@:3}"; do
+    case "$a" in
+    --demo) demo=--demo ;;
+    --hardened) hardened=1 ;;
+    *) echo "unknown option $a" >&2; exit 2 ;;
+    esac
+  done
   # The root account has no password until the first setup gives it one.
   auth=()
   ready=""
@@ -82,6 +100,20 @@ SQL
       mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" <"$root/db/demo.sql"
     fi
     touch "$dir/schema.done"
+  fi
+  if [ -n "$hardened" ]; then
+    # root may already log in through the socket only (unix_socket): the
+    # password is then not asked for.
+    sum=$(cksum <"$root/db/hardened.sql")
+    if [ "$(cat "$dir/hardened.done" 2>/dev/null)" != "$sum" ]; then
+      ssl=$(mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" -N -B -e 'select @@have_ssl')
+      if [ "$ssl" != YES ]; then
+        echo "the server of $dir runs without TLS: make its files (scripts/tls.sh $dir), then start it again" >&2
+        exit 1
+      fi
+      mariadb --no-defaults --socket="$dir/sock" -uroot -p"$password" sms <"$root/db/hardened.sql"
+      echo "$sum" >"$dir/hardened.done"
+    fi
   fi
   ;;
 stop)

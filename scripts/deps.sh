@@ -7,8 +7,8 @@
 set -euo pipefail
 pkgs=(cmake g++ make qt6-base-dev libqt6sql6-mysql mariadb-server-core mariadb-client-core
       fonts-wqy-zenhei xvfb xauth openbox qt6-translations-l10n dpkg-dev file desktop-file-utils appstream xdotool
-      libquazip1-qt6-dev pkgconf libfreexl-dev libexpat1-dev libpugixml-dev
-      galera-4 mariadb-server mariadb-backup socat haproxy)
+      libquazip1-qt6-dev libmariadb-dev pkgconf libfreexl-dev libexpat1-dev libpugixml-dev
+      galera-4 mariadb-server mariadb-backup socat haproxy openssl)
 if [ "${1:-}" = "--windows" ]; then
   pkgs+=(nsis zip unzip wine wine64 ninja-build binutils-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix
          imagemagick iproute2 x11-utils)

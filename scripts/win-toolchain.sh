@@ -257,6 +257,11 @@ if [ -f "$prefix/.complete" ]; then log "cached: $prefix"; echo "$prefix"; exit 
 work=$cache/work
 src_dir=$cache/src
 mkdir -p "$work" "$src_dir" "$prefix" "$qtprefix"
+# One build at a time: a second caller (the tests, started while a build runs
+# in the background) waits for the first and then finds the cache.
+exec 8>"$cache/build.lock"
+flock 8
+if [ -f "$prefix/.complete" ]; then log "cached: $prefix"; echo "$prefix"; exit 0; fi
 toolchain_file "$qtprefix/mingw64.cmake" "$qtprefix"
 tc=$prefix/mingw64.cmake
 toolchain_file "$tc" "$qtprefix" "$prefix"

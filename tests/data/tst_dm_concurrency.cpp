@@ -37,10 +37,23 @@ private slots:
     void bankWorkload()
     {
         QVERIFY(server.resetData());
-        for (const QString& c : kCustomers)
-            QVERIFY(server.exec(
-                QStringLiteral("insert into customers(customername,password,smscount) values(?,'pw',?)"),
-                {c, kStart}));
+        // On a hardened server each client is logged in as one customer, sends
+        // in its own name and recharges only its direct sub-accounts: c0 is
+        // the parent of c1 and c2, c1 that of c3.
+        const bool hardened = server.hardened();
+        const QStringList parents{QString(), QStringLiteral("c0"), QStringLiteral("c0"), QStringLiteral("c1")};
+        auto childrenOf = [&](int t) {
+            QList<int> out;
+            for (int k = 0; k < kCustomers.size(); ++k)
+                if (parents[k] == kCustomers[t])
+                    out << k;
+            return out;
+        };
+        for (int k = 0; k < kCustomers.size(); ++k)
+            QVERIFY(server.exec(QStringLiteral("insert into customers(customername,password,smscount,parentname) "
+                                               "values(?,'pw',?,?)"),
+                                {kCustomers[k], kStart,
+                                 hardened && !parents[k].isEmpty() ? QVariant(parents[k]) : QVariant()}));
 
         std::vector<TWorkerResult> results(kThreads);
         std::vector<std::thread> workers;
@@ -54,6 +67,9 @@ private slots:
                     // The connection belongs to the thread that creates it.
                     TDM dm;
                     dm.SetServer(server.host(), server.port());
+                    dm.SetServerCa(server.caFile());
+                    if (hardened)
+                        dm.SetSession(kCustomers[t], QStringLiteral("pw"));
                     if (!dm.EnsureConnected()) {
                         r.error = QStringLiteral("no connection");
                         return;
@@ -63,8 +79,9 @@ private slots:
                         std::this_thread::yield();
                     std::mt19937 rng(1234u + unsigned(t));
                     auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+                    const QList<int> children = childrenOf(t);
                     for (int i = 0; i < kOpsPerThread; ++i) {
-                        if (pick(2) == 0) {
+                        if (pick(2) == 0 || (hardened && children.isEmpty())) {
                             TSmsRec b;
                             b.PhoneCount = 1 + pick(5);
                             for (qint64 k = 0; k < b.PhoneCount; ++k)
@@ -72,12 +89,18 @@ private slots:
                             b.MsgCount = 1 + pick(4);
                             b.Content = QStringLiteral("并发 %1/%2").arg(t).arg(i);
                             b.CustomerName = kCustomers[pick(kCustomers.size())];
+                            if (hardened)
+                                b.CustomerName = kCustomers[t];
                             if (pick(2) == 0)
                                 b.TestPhonesText = QStringLiteral("13800000000\n");
                             (dm.SubmitBatch(b) ? r.sentOk : r.sentRefused)++;
                         } else {
-                            const int from = pick(kCustomers.size());
-                            const int to = (from + 1 + pick(kCustomers.size() - 1)) % kCustomers.size();
+                            int from = pick(kCustomers.size());
+                            int to = (from + 1 + pick(kCustomers.size() - 1)) % kCustomers.size();
+                            if (hardened) {
+                                from = t;
+                                to = children[pick(int(children.size()))];
+                            }
                             const int amount = pick(161) - 60; // -60..100, 0 included
                             (dm.Recharge(kCustomers[from], kCustomers[to], amount) ? r.chargedOk
                                                                                    : r.chargedRefused)++;

@@ -123,7 +123,7 @@ private slots:
     {
         FakeUi ui;
         QVERIFY(!dm->IsConnected()); // nothing connects before the first operation
-        QVERIFY(dm->EnsureConnected());
+        QVERIFY2(dm->EnsureConnected(), qPrintable(dm->LastError().text() + dm->LastError().nativeErrorCode()));
         const qlonglong id = connectionId(*dm);
         QVERIFY(id > 0);
         QVERIFY(dm->EnsureConnected());

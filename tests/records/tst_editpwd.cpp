@@ -51,9 +51,7 @@ private slots:
         SQL_EXEC(server, QStringLiteral("insert into customers(customername,password) values"
                                         "('alice','Secret1'),('bob','Secret1')"));
         ui = std::make_unique<FakeUi>();
-        Para.UserName = QStringLiteral("alice");
-        Para.Password = QStringLiteral("Secret1");
-        Para.LoggedIn = true;
+        logIn(QStringLiteral("alice"), QStringLiteral("Secret1"));
         page = std::make_unique<TEditPwdFrm>();
         page->InitPage();
         page->show();

@@ -91,9 +91,7 @@ private slots:
     {
         QVERIFY(freshModule()); // empty tables, empty Para, a new DM
         ui = std::make_unique<FakeUi>();
-        Para.UserName = QStringLiteral("alice");
-        Para.Password = QStringLiteral("pw");
-        Para.LoggedIn = true;
+        logIn(QStringLiteral("alice"));
         page = std::make_unique<TsendDetailFrm>();
         page->InitPage();
         page->resize(900, 500);
@@ -166,7 +164,7 @@ private slots:
                  QStringLiteral("第二批"));
         addBatch(14, QStringLiteral("alice2"), QStringLiteral("2024-03-11 09:30:00"));
         addBatch(15, QStringLiteral("ali"), QStringLiteral("2024-03-11 09:40:00"));
-        Para.UserName = loginName;
+        logIn(loginName);
         page->btnChargeDetail->click();
         QCOMPARE(ui->count(), 0);
         QCOMPARE(page->lblRecCnt->text(), QStringLiteral("记录个数:  2"));
@@ -262,7 +260,7 @@ private slots:
         page->btnFilter->click();
         page->btnChargeDetail->click();
         QCOMPARE(model()->rowCount(), 2);
-        Para.UserName = QStringLiteral("bob");
+        logIn(QStringLiteral("bob"));
         page->AfterLogin();
         QCOMPARE(model()->rowCount(), 0);
         QCOMPARE(grid()->model()->rowCount(), 0);
@@ -582,7 +580,7 @@ private slots:
 
         QSignalSpy resets(model(), &QAbstractItemModel::modelReset);
         if (relogin) {
-            Para.UserName = QStringLiteral("bob");
+            logIn(QStringLiteral("bob"));
             page->AfterLogin();
             QCOMPARE(model()->rowCount(), 0);
             QCOMPARE(model()->CachedPacketCount(), 0);

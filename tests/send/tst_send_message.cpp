@@ -85,7 +85,7 @@ private slots:
         QVERIFY(server.start()); // again after a test that stopped it
         QVERIFY(freshModule());
         addCustomer({.name = QStringLiteral("alice"), .password = QStringLiteral("pw"), .balance = 1000});
-        logIn(QStringLiteral("alice"), QString());
+        logIn(QStringLiteral("alice"));
         Para.BookingNotice = QStringLiteral("预约须知");
         ui = std::make_unique<FakeUi>();
         page = std::make_unique<TSendFrm>();

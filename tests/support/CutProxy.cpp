@@ -167,7 +167,7 @@ void TCutProxy::relay(int client)
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(uint16_t(targetPort_));
+    a.sin_port = htons(uint16_t(targetPort_.load()));
     if (server < 0 || ::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
         if (server >= 0)
             closeSocket(server);
@@ -176,6 +176,11 @@ void TCutProxy::relay(int client)
     }
     std::string pending; // client bytes not yet forwarded: an incomplete packet
     bool continuation = false;
+    // The client's first packet is its handshake answer; one of 32 bytes asks
+    // for TLS, and all that follows is TLS records, relayed as they come
+    // (statements can then not be seen, nor cut).
+    bool first = true;
+    bool tls = false;
     char buf[65536];
     bool open = true;
     while (open && !stop_) {
@@ -193,9 +198,14 @@ void TCutProxy::relay(int client)
                 open = false;
                 break;
             }
+            if (tls) {
+                if (!sendAll(server, buf, size_t(n)))
+                    open = false;
+                continue;
+            }
             pending.append(buf, size_t(n));
             // Forward whole packets, each looked at on its way.
-            while (open && pending.size() >= 4) {
+            while (open && !tls && pending.size() >= 4) {
                 const size_t len = size_t(static_cast<unsigned char>(pending[0])) |
                                    size_t(static_cast<unsigned char>(pending[1])) << 8 |
                                    size_t(static_cast<unsigned char>(pending[2])) << 16;
@@ -203,6 +213,17 @@ void TCutProxy::relay(int client)
                     break;
                 const std::string packet = pending.substr(0, 4 + len);
                 pending.erase(0, 4 + len);
+                if (first) {
+                    first = false;
+                    if (len == 32) {
+                        tls = true;
+                        if (!sendAll(server, packet.data(), packet.size()) ||
+                            (!pending.empty() && !sendAll(server, pending.data(), pending.size())))
+                            open = false;
+                        pending.clear();
+                        break;
+                    }
+                }
                 const bool whole = !continuation; // the packet begins a command
                 const bool commit = whole && isCommit(packet);
                 continuation = len == 0xffffff;

@@ -9,7 +9,8 @@
 // Armed before a statement, it cuts the connection that sends a statement
 // beginning so (run or prepared), before the server has seen it. Refusing,
 // it takes connections and closes them at once, as a proxy does while its
-// server has died and it has not yet noticed.
+// server has died and it has not yet noticed. A connection that turns to TLS
+// is relayed as it is: its statements cannot be seen, nor cut.
 
 #include <atomic>
 #include <chrono>
@@ -51,6 +52,8 @@ public:
     {
         refuseUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     }
+    // New connections go to the server on port from now on.
+    void retarget(int port) { targetPort_ = port; }
     // How many cuts were made, and how many connections were refused.
     int cuts() const { return cuts_; }
     int refused() const { return refused_; }
@@ -60,7 +63,7 @@ private:
     void relay(int client);
     bool cutBefore(const std::string& packet);
 
-    int targetPort_;
+    std::atomic<int> targetPort_;
     int listenFd_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};

@@ -44,6 +44,16 @@ QString TestServer::dir() const
     return tmp_ ? tmp_->path() : QString();
 }
 
+bool TestServer::hardenedRun()
+{
+    return qEnvironmentVariable("SMS_TEST_HARDENED") == QLatin1String("1");
+}
+
+QString TestServer::caFile() const
+{
+    return hardened_ && tmp_ ? tmp_->path() + QStringLiteral("/tls/ca.pem") : QString();
+}
+
 bool TestServer::running() const
 {
     return taken_ >= 0 || (proc_ && proc_->state() != QProcess::NotRunning);
@@ -76,6 +86,11 @@ bool TestServer::start()
             return false;
     }
     QSqlDatabase db = connectionTo(adminName_, host(), port_);
+    if (hardened_) {
+        // root logs in through the socket only.
+        db.setHostName(QStringLiteral("localhost"));
+        db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + tmp_->path() + QStringLiteral("/sock"));
+    }
     if (!db.open()) {
         error_ = db.lastError().text();
         return false;
@@ -106,6 +121,12 @@ bool TestServer::launch()
     // The server goes with the test process, however that ends.
     proc_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
 #endif
+    // A hardened server runs with TLS: its files are made once per data folder.
+    if (hardened_ && QProcess::execute(QStringLiteral("bash"), {QStringLiteral(SMS_SOURCE_DIR "/scripts/tls.sh"),
+                                                                 tmp_->path()}) != 0) {
+        error_ = QStringLiteral("cannot make the server's TLS files");
+        return false;
+    }
     QStringList args{script(), QStringLiteral("exec"), tmp_->path(), QString::number(port_)};
     args << extraArgs_;
     proc_->start(QStringLiteral("bash"), args);
@@ -115,7 +136,10 @@ bool TestServer::launch()
     }
     QProcess setup;
     setup.setProcessChannelMode(QProcess::ForwardedChannels);
-    setup.start(QStringLiteral("bash"), {script(), QStringLiteral("setup"), tmp_->path()});
+    QStringList setupArgs{script(), QStringLiteral("setup"), tmp_->path()};
+    if (hardened_)
+        setupArgs << QStringLiteral("--hardened");
+    setup.start(QStringLiteral("bash"), setupArgs);
     QElapsedTimer waited;
     waited.start();
     while (!setup.waitForFinished(100)) {
@@ -215,6 +239,20 @@ bool TestServer::resetData()
 {
     for (const char* t : {"customers", "submit", "charge", "sysPara", "seqcounter"})
         if (!exec(QStringLiteral("truncate table %1").arg(QLatin1String(t))))
+            return false;
+    if (!hardened_)
+        return true;
+    QStringList tables;
+    {
+        QSqlQuery q(admin());
+        if (!q.exec(QStringLiteral("select table_name from information_schema.tables "
+                                   "where table_schema='sms_api' and table_type='BASE TABLE'")))
+            return false;
+        while (q.next())
+            tables << q.value(0).toString();
+    }
+    for (const QString& t : tables)
+        if (!exec(QStringLiteral("truncate table sms_api.`%1`").arg(t)))
             return false;
     return true;
 }

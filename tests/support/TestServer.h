@@ -38,7 +38,18 @@ public:
     int port() const { return port_; }
     QString dir() const;
 
-    // An administrative connection of the test's own (database sms).
+    // A run with SMS_TEST_HARDENED=1 in its environment starts its servers
+    // hardened: TLS, db/hardened.sql applied, root through the socket only.
+    static bool hardenedRun();
+    bool hardened() const { return hardened_; }
+    // Before the first start: a hardened server, or a legacy one, whatever the run.
+    void setHardened(bool on) { hardened_ = on; }
+    // The CA that signed a hardened server's certificate (empty otherwise):
+    // what a test hands the data module with the server's address.
+    QString caFile() const;
+
+    // An administrative connection of the test's own (database sms; through
+    // the socket on a hardened server).
     QSqlDatabase admin();
     // A connection to the server at host:port as the project's account, on
     // database sms, under name (added, or reused and closed); not yet opened.
@@ -50,7 +61,8 @@ public:
     // Runs a file of statements with the command-line client (delimiters allowed).
     bool runFile(const QString& path);
     bool loadSchema();
-    // Empties every table and restarts the counters; the schema stays.
+    // Empties every table and restarts the counters (and the hardened
+    // database's sessions, failed logins and issued numbers); the schema stays.
     bool resetData();
 
 private:
@@ -58,6 +70,7 @@ private:
     bool attach(); // takes a server of SMS_TEST_SERVERS
     bool runStatements(const QString& path); // a file of statements on the admin connection
     QStringList extraArgs_;
+    bool hardened_ = hardenedRun();
     std::unique_ptr<QTemporaryDir> tmp_;
     std::unique_ptr<QProcess> proc_;
     QString host_ = QStringLiteral("127.0.0.1");
