@@ -119,7 +119,7 @@ stage_done servers
 # --- the test programs ---------------------------------------------------------
 stage test-programs
 ctest_rc=0
-(cd "$build" && zh ctest -L 'data|send|accounts|records' --output-on-failure --timeout 900 "$@") \
+(cd "$build" && zh ctest -L 'data|send|accounts|records' -LE hardened --output-on-failure --timeout 900 "$@") \
   | tee "$tmp/ctest.log" || ctest_rc=$?
 [ "$ctest_rc" -eq 0 ] || fail "test programs under Wine (see above)"
 stage_done test-programs
