@@ -119,8 +119,15 @@ stage_done servers
 # --- the test programs ---------------------------------------------------------
 stage test-programs
 ctest_rc=0
-(cd "$build" && zh ctest -L 'data|send|accounts|records' -LE hardened --output-on-failure --timeout 900 "$@") \
+# The offscreen platform finds its fonts in QT_QPA_FONTDIR (the Chinese font
+# of the Linux side). tst_dm_mode needs hardened servers of its own (TLS).
+(cd "$build" && WINEQT_QPA_FONTDIR="$(winpath /usr/share/fonts/truetype/wqy)" \
+  zh ctest -L 'data|send|accounts|records' -LE hardened -E '^tst_dm_mode$' --timeout 900 "$@") \
   | tee "$tmp/ctest.log" || ctest_rc=$?
+# What failed, from each program's own log (a Qt Test program's standard
+# output does not reach Wine's caller).
+find "$build/tests" -name 'tst_*.txt' -newer "$tmp/ctest.log" -o -name 'tst_*.txt' -mmin -30 2>/dev/null | sort -u |
+  while read -r f; do grep -H -E '^FAIL|^QFATAL|failure location|Actual|Expected' "$f" || true; done
 [ "$ctest_rc" -eq 0 ] || fail "test programs under Wine (see above)"
 stage_done test-programs
 
@@ -268,7 +275,8 @@ if login_demo; then
     fail "no question before the send"
   fi
   sleep 1
-  last=$(sql "select concat(phoneCount, '|', content, '|', replace(phones, '\r\n', ','))
+  last=$(sql "select concat(phoneCount, '|', content, '|',
+                trim(trailing ',' from replace(replace(phones, '\r', ''), '\n', ',')))
               from submit order by submitid desc limit 1" 2>/dev/null || true)
   log "last batch: $last"
   check "the batch in the database: typed and GBK-imported numbers" \
