@@ -178,6 +178,8 @@ private slots:
         // Pad so that "张\r\n" sits across the 1 MiB border, moved by shift bytes.
         const QByteArray mark = encoding == QLatin1String("UTF-16LE") ? QByteArray("\xFF\xFE") : QByteArray();
         QStringEncoder enc(encoding == QLatin1String("UTF-16LE") ? "UTF-16LE" : qPrintable(encoding));
+        if (!enc.isValid()) // no GB18030 codec: the system code page, as gb18030() has it
+            enc = QStringEncoder(QStringConverter::System);
         const QByteArray tail = enc(QStringLiteral("张\r\n13900000001\r\n"));
         const qsizetype unit = encoding == QLatin1String("UTF-16LE") ? 2 : 1;
         const qsizetype border = qsizetype(1) << 20;
