@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -43,7 +44,10 @@ TnewUserFrm::TnewUserFrm(QWidget* parent) : QDialog(parent)
     edtPhone = field("edtPhone");
     edtAddr = field("edtAddr");
     // The address field is wide: twice the others, so that an address shows whole.
-    const int fieldWidth = edtPhone->sizeHint().width();
+    // A field holds at least ten Chinese characters: a font whose Latin letters
+    // are narrow beside its Chinese ones (as on Windows) would give too little.
+    const int tenChinese = edtPhone->fontMetrics().horizontalAdvance(QString(10, QChar(0x4E2D))) + 8;
+    const int fieldWidth = std::max(edtPhone->sizeHint().width(), tenChinese);
     for (QLineEdit* e : {edtUser, edtPwd, edtConfirmPwd, edtPhone})
         e->setFixedWidth(fieldWidth);
     edtAddr->setFixedWidth(2 * fieldWidth);
