@@ -261,7 +261,17 @@ bool TDM::openConn()
         return true;
     mode_ = TDbMode::None;
     const QString server = host_ + QLatin1Char(':') + QString::number(port_);
-    if (!openHardened(db)) {
+    // A server that denied the client account before is asked with the
+    // legacy account first: a reconnect (a failover behind a proxy, say)
+    // then takes one login, not two. Should it deny that account, it is
+    // asked as a hardened one again.
+    const bool knownLegacy = legacyServers_.contains(server) && !hardenedServers_.contains(server);
+    if (knownLegacy && openLegacy(db)) {
+        mode_ = TDbMode::Legacy;
+    } else if (knownLegacy && db.lastError().nativeErrorCode() != QLatin1String("1045")) {
+        lastError_ = db.lastError();
+        return false;
+    } else if (!openHardened(db)) {
         // Only a server that denies the client account is taken for a legacy
         // one; every other failure (no server, TLS refused, a locked account)
         // is a failure to connect. A server once found hardened is never
@@ -272,6 +282,7 @@ bool TDM::openConn()
             lastError_ = db.lastError();
             return false;
         }
+        legacyServers_.insert(server);
         mode_ = TDbMode::Legacy;
     } else {
         hardenedServers_.insert(server);

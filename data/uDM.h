@@ -239,6 +239,7 @@ private:
     bool reopenGaveUp_ = false; // no new connection after a loss; until one is made
     TDbMode mode_ = TDbMode::None;
     QSet<QString> hardenedServers_; // "host:port" found hardened in this run
+    QSet<QString> legacyServers_;   // "host:port" that denied the client account in this run
     QString caFile_;                // given by SetServerCa
     std::unique_ptr<QTemporaryFile> builtInCa_;
     // The customer of the hardened session, bound again on every new connection.
