@@ -811,7 +811,7 @@ TDM::TTry TDM::tryAgain(const QSqlError& e)
 bool TDM::runTries(const std::function<TTry()>& once)
 {
     int waits = 0;
-    bool reconnected = false;
+    int reconnected = 0;
     for (int attempt = 1;; ++attempt) {
         const TTry r = once();
         if (r == TTry::Done || r == TTry::Failed)
@@ -819,11 +819,11 @@ bool TDM::runTries(const std::function<TTry()>& once)
         if (r == TTry::Lost) {
             // COMMIT never went out, so the server keeps nothing of the try:
             // it runs again at once on a new connection (behind a proxy, on
-            // the node that takes over), once per operation, and not when the
-            // server has already been waited for in vain.
-            if (reconnected || reopenGaveUp_ || !reopenLost())
+            // the node that takes over), a few times per operation, and not
+            // when the server has already been waited for in vain.
+            if (reconnected >= LostConnectionTries || reopenGaveUp_ || !reopenLost())
                 return false;
-            reconnected = true;
+            ++reconnected;
             ++reconnects_;
             continue;
         }

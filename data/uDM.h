@@ -59,9 +59,12 @@ public:
     // when two nodes change the same row at once) is run again as a whole,
     // with its batch number, after a short random pause: TransactionTries
     // tries in all. One whose connection is lost before its COMMIT went out
-    // has committed nothing: it is run again once more on a new connection,
-    // also with its batch number. A COMMIT whose answer is lost is never run
-    // again.
+    // has committed nothing: it is run again on a new connection, also with
+    // its batch number, up to LostConnectionTries new connections for one
+    // call (behind a proxy a node that comes back takes the sessions of the
+    // one that stood in for it: a try may lose its connection to the failover
+    // and the next to the failback). A COMMIT whose answer is lost is never
+    // run again.
     // Measured on a three-node cluster with four busy clients: about one call
     // in twenty meets a conflict, and a call run again meets another about two
     // times in five; twelve tries leave a give-up to a few calls in a million.
@@ -69,6 +72,7 @@ public:
     // innodb_lock_wait_timeout; such a transaction is tried LockWaitTries times.
     static constexpr int TransactionTries = 12;
     static constexpr int LockWaitTries = 3;
+    static constexpr int LostConnectionTries = 3;
     static constexpr int RetryPauseMinMs = 50;
     static constexpr int RetryPauseMaxMs = 250;
     // A connection found lost is opened anew without a message for up to

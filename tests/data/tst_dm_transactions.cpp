@@ -541,29 +541,52 @@ private slots:
                      server.scalar(QStringLiteral("select v from seqcounter where name='one'")));
     }
 
-    void connectionLostTwiceBeforeCommit_data() { sendOrRecharge_data(); }
-    void connectionLostTwiceBeforeCommit()
+    void connectionLostAgainBeforeCommit_data() { sendOrRecharge_data(); }
+    void connectionLostAgainBeforeCommit()
     {
-        // Lost again on the new connection: the operation fails, having
-        // changed nothing, and the next one works.
+        // Lost again on the new connection (behind a proxy: the failover, then
+        // the failback moving the sessions back): the call goes on, on one more
+        // new connection, and changes the books once.
         QFETCH(bool, recharge);
         addParentAndChild();
         TCutProxy proxy(server.port());
         dm->SetServer(server.host(), proxy.port());
         FakeUi ui;
         QVERIFY(dm->EnsureConnected());
-        proxy.armBefore(recharge ? "insert into charge" : "insert into submit", 3);
-        QVERIFY(!sendOrRecharge(recharge));
+        proxy.armBefore(recharge ? "insert into charge" : "insert into submit", 2);
+        QVERIFY2(sendOrRecharge(recharge), qPrintable(dm->LastError().text()));
         QCOMPARE(proxy.cuts(), 2);
-        QCOMPARE(dm->Reconnects(), 1);
+        QCOMPARE(dm->Reconnects(), 2);
+        QCOMPARE(dm->LostCommits(), 0);
+        QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), parentAfter(recharge));
+        QCOMPARE(rows("charge") + rows("submit"), 1);
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void connectionLostOnEveryNewConnection_data() { sendOrRecharge_data(); }
+    void connectionLostOnEveryNewConnection()
+    {
+        // Lost on every new connection it is given: the operation fails after
+        // a few, having changed nothing, and the next one works.
+        QFETCH(bool, recharge);
+        addParentAndChild();
+        TCutProxy proxy(server.port());
+        dm->SetServer(server.host(), proxy.port());
+        FakeUi ui;
+        QVERIFY(dm->EnsureConnected());
+        const int tries = TDM::LostConnectionTries + 1;
+        proxy.armBefore(recharge ? "insert into charge" : "insert into submit", tries + 1);
+        QVERIFY(!sendOrRecharge(recharge));
+        QCOMPARE(proxy.cuts(), tries);
+        QCOMPARE(dm->Reconnects(), TDM::LostConnectionTries);
         QCOMPARE(dm->LastError().nativeErrorCode(), QStringLiteral("2013"));
         QVERIFY(dm->SubmitRefusal().isEmpty());
         QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), 100LL);
         QCOMPARE(balanceOf(QStringLiteral("child")).toLongLong(), 10LL);
         QCOMPARE(rows("charge") + rows("submit"), 0);
-        // The third cut meets the next call, whose new connection then goes through.
+        // The last cut meets the next call, whose new connection then goes through.
         QVERIFY(sendOrRecharge(recharge));
-        QCOMPARE(proxy.cuts(), 3);
+        QCOMPARE(proxy.cuts(), tries + 1);
         QCOMPARE(balanceOf(QStringLiteral("parent")).toLongLong(), parentAfter(recharge));
         QCOMPARE(ui.count(), 0);
     }
