@@ -412,10 +412,27 @@ if [ "$out" = "ERROR 50101 ERROR 50101 ERROR 50101 ERROR 50101 ERROR 50101 " ]; 
 refused "the right password after five failures" 50102 "$(login demo_b b123)"
 refused "the same name in other letter case" 50102 "$(login DEMO_B b123)"
 same "another name is not locked" "1" "$(login demo_a a123) select count(*) from customers where customername = 'demo_a'"
+# Failures count in a row: the right password starts the count again.
+out=""
+for round in 1 2; do
+  for i in 1 2 3 4; do
+    out+=$(client -e "$(login demo_a wrong$i)" 2>&1 | grep -o '^ERROR [0-9]*')" "
+  done
+  client -e "$(login demo_a a123)" >/dev/null 2>&1 || out+="refused "
+done
+if [ "$out" = "$(printf 'ERROR 50101 %.0s' 1 2 3 4 5 6 7 8)" ]; then pass; else
+  fail "four wrong passwords, the right one, four wrong: $out"; fi
+admin_same "no count of failures is left for the name" "0" \
+  "select count(*) from sms_api.failed_logins where name = 'demo_a'"
 admin -e "update sms_api.failed_logins set locked_until = now() - interval 1 second,
   last_failure = now() - interval 16 minute where name = 'demo_b'"
 same "after the lock's time the right password logs in" "1" \
   "$(login demo_b b123) select count(*) from customers"
+# A second login on a connection replaces its session: one row, the new customer's.
+same "a second login replaces the connection's session" "demo_a" \
+  "$(login demo_b b123) $(login demo_a a123) select group_concat(customername) from customers where customername in ('demo_a', 'demo_b')"
+admin_same "a connection holds one session" "0" \
+  "select count(*) from (select conn_id from sms_api.sessions group by conn_id having count(*) > 1) t"
 # A caller's transaction could take the count of failures back: no password
 # is tried inside one.
 out=""
