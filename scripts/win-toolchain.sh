@@ -114,10 +114,12 @@ build_qt() {
   if [ ! -f "$b/build.ninja" ]; then
     # Tablet support needs a wintab header Debian's source leaves out; OpenGL
     # stays on (the windows plugin needs it; it is loaded dynamically). Built
-    # for size (-Os), without the Direct2D platform plugin nothing loads.
+    # for size (-Os). Direct2D stays on too: without it the fonts are drawn
+    # by GDI instead of DirectWrite (other text widths), and 6.4.2's windows
+    # plugin does not link.
     cmake -G Ninja -S "$src" -B "$b" \
       -DCMAKE_TOOLCHAIN_FILE="$qtprefix/mingw64.cmake" -DCMAKE_BUILD_TYPE=Release \
-      -DFEATURE_optimize_size=ON -DFEATURE_direct2d=OFF \
+      -DFEATURE_optimize_size=ON \
       -DCMAKE_INSTALL_PREFIX="$qtprefix" \
       -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
       -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DBUILD_SHARED_LIBS=ON \
