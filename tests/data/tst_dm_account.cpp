@@ -73,8 +73,9 @@ private slots:
         Para.CompanyId = QStringLiteral("old");
         QString msg;
         QCOMPARE(dm->VerifyLogin(name, password, msg), ok);
-        // The system parameters are loaded on every attempt that reaches the server.
-        QCOMPARE(Para.Notice, QStringLiteral("hello"));
+        // The system parameters are loaded on every attempt that reaches the
+        // server; a hardened database shows them to a session only.
+        QCOMPARE(Para.Notice, ok || !server.hardened() ? QStringLiteral("hello") : QStringLiteral("欢迎使用本系统"));
         if (ok) {
             QCOMPARE(Para.Grade, 3);
             QCOMPARE(Para.CompanyId, QStringLiteral("4"));
@@ -90,33 +91,40 @@ private slots:
 
     // --- ChangePassword ---
 
+    // Hardened (okHardened): the session's customer (alice) changes its own
+    // password, whatever name is passed, and the old one must match exactly.
     void changePassword_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("oldPassword");
         QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("okHardened");
         QTest::newRow("exact") << "alice"
-                               << "Secret1" << true;
+                               << "Secret1" << true << true;
         QTest::newRow("old password in other case") << "alice"
-                                                    << "SECRET1" << true;
+                                                    << "SECRET1" << true << false;
         QTest::newRow("name in other case") << "Alice"
-                                            << "secret1" << true;
+                                            << "secret1" << true << false;
         QTest::newRow("wrong old password") << "alice"
-                                            << "Secret2" << false;
+                                            << "Secret2" << false << false;
         QTest::newRow("old password with a blank") << "alice"
-                                                   << " Secret1" << false;
+                                                   << " Secret1" << false << false;
         QTest::newRow("missing name") << "alicia"
-                                      << "Secret1" << false;
+                                      << "Secret1" << false << true;
         QTest::newRow("name with trailing blank") << "alice "
-                                                  << "Secret1" << false;
+                                                  << "Secret1" << false << true;
     }
     void changePassword()
     {
         QFETCH(QString, name);
         QFETCH(QString, oldPassword);
         QFETCH(bool, ok);
+        QFETCH(bool, okHardened);
+        if (server.hardened())
+            ok = okHardened;
         addCustomer({.name = "alice", .password = "Secret1"});
         addCustomer({.name = "bob", .password = "Secret1"});
+        sessionIfHardened(QStringLiteral("alice"), QStringLiteral("Secret1"));
         const int alice =
             server.scalar(QStringLiteral("select customerid from customers where customername='alice'"))
                 .toInt();
@@ -127,6 +135,8 @@ private slots:
         // Stored exactly as passed, no trimming; nobody else touched.
         QCOMPARE(passwordOf(alice), ok ? QStringLiteral(" New Pw ") : QStringLiteral("Secret1"));
         QCOMPARE(passwordOf(bob), QStringLiteral("Secret1"));
+        if (server.hardened())
+            QCOMPARE(dm->Refusal(), ok ? 0 : TDM::WrongOldPassword);
     }
 
     void changePasswordLastMatchWins()
@@ -142,6 +152,16 @@ private slots:
         while (q.next())
             ids << q.value(0).toInt();
         QCOMPARE(ids.size(), 4);
+        if (server.hardened()) {
+            // The session is the first row of the name, and only that row changes.
+            sessionIfHardened(QStringLiteral("twin"), QStringLiteral("pw"));
+            QVERIFY(dm->ChangePassword(QStringLiteral("Twin"), QStringLiteral("pw"), QStringLiteral("fresh")));
+            QCOMPARE(passwordOf(ids[0]), QStringLiteral("fresh"));
+            QCOMPARE(passwordOf(ids[1]), QStringLiteral("pw"));
+            QCOMPARE(passwordOf(ids[2]), QStringLiteral("PW"));
+            QCOMPARE(passwordOf(ids[3]), QStringLiteral("nope"));
+            return;
+        }
         QVERIFY(dm->ChangePassword(QStringLiteral("Twin"), QStringLiteral("pW"), QStringLiteral("fresh")));
         QCOMPARE(passwordOf(ids[0]), QStringLiteral("pw"));
         QCOMPARE(passwordOf(ids[1]), QStringLiteral("pw"));
@@ -179,6 +199,7 @@ private slots:
         });
         SQL_EXEC(server,
                  QStringLiteral("insert into customers(customername,smscount) values('c',%1)").arg(stored));
+        sessionIfHardened(QStringLiteral("c"), QStringLiteral(""));
         FakeUi ui;
         QCOMPARE(dm->GetBalance(QStringLiteral("c")), balance);
         QCOMPARE(dm->GetBalance(QStringLiteral("C")), balance);
@@ -192,6 +213,9 @@ private slots:
     {
         FakeUi ui;
         addCustomer({.name = "someone", .password = "x", .balance = 99, .limitrate = 80});
+        // Hardened, the names of other customers are not shown at all; a
+        // taken one is refused by the routine that creates a sub-account.
+        sessionIfHardened(QStringLiteral("someone"), QStringLiteral("x"));
         QCOMPARE(dm->GetBalance(QStringLiteral("nobody")), qint64(0));
         qint64 got = 4242;
         QVERIFY(!dm->TryGetBalance(QStringLiteral("nobody"), got));
@@ -212,6 +236,7 @@ private slots:
     {
         addCustomer({.name = "dup", .password = "first", .balance = 11, .grade = 1, .limitrate = 70});
         addCustomer({.name = "dup", .password = "second", .balance = 22, .grade = 2, .limitrate = 60});
+        sessionIfHardened(QStringLiteral("dup"), QStringLiteral("first"));
         QCOMPARE(dm->GetBalance(QStringLiteral("dup")), qint64(11));
         int rate = 0;
         QVERIFY(dm->GetLimitRate(QStringLiteral("dup"), rate));
@@ -312,6 +337,7 @@ private slots:
     {
         // A connection the server dropped is noticed and opened anew.
         addCustomer({.name = "alice", .password = "pw", .balance = 50});
+        sessionIfHardened(QStringLiteral("alice")); // bound again on the new connection
         FakeUi ui;
         QCOMPARE(dm->GetBalance(QStringLiteral("alice")), qint64(50));
         QSqlQuery q(dm->conn());

@@ -159,6 +159,7 @@ private slots:
         SKIP_UNLESS_OWN_SERVERS();
         FakeUi ui;
         SQL_EXEC(server, "insert into customers(customername,password,smscount) values('u1','p',7)");
+        sessionIfHardened(QStringLiteral("u1"), QStringLiteral("p")); // bound again on the new connection
         QCOMPARE(dm->GetBalance(QStringLiteral("u1")), qint64(7));
         server.stop();
         QCOMPARE(dm->GetBalance(QStringLiteral("u1")), qint64(0));
@@ -178,6 +179,22 @@ private slots:
         QSqlError err;
         QVERIFY(!dm->ExecuteSql(QStringLiteral("update nosuchtable set a=1"), {}, err));
         QVERIFY(err.isValid());
+        if (server.hardened()) {
+            // The client account may write no table: denied before the name is looked up.
+            QCOMPARE(err.nativeErrorCode(), QStringLiteral("1142"));
+            QVERIFY(!dm->TryExecuteSql(QStringLiteral("update nosuchtable set a=1")));
+            // Names bound without regard to letter case, through a routine.
+            QVERIFY(addSubAccount(QStringLiteral("kid"), QStringLiteral("boss")));
+            sessionIfHardened(QStringLiteral("boss"));
+            QVERIFY(dm->TryExecuteSql(QStringLiteral("call set_child_contact(:child,:Phone,:address)"),
+                                      {{QStringLiteral("CHILD"), QStringLiteral("kid")},
+                                       {QStringLiteral("phone"), QStringLiteral("123")},
+                                       {QStringLiteral("Address"), QStringLiteral("here")}}));
+            QCOMPARE(column(QStringLiteral("kid"), QStringLiteral("concat(telphone,'/',address)")).toString(),
+                     QStringLiteral("123/here"));
+            QCOMPARE(ui.count(), 0);
+            return;
+        }
         QCOMPARE(err.nativeErrorCode(), QStringLiteral("1146"));
         QVERIFY(!dm->TryExecuteSql(QStringLiteral("update nosuchtable set a=1")));
         QVERIFY(dm->TryExecuteSql(
@@ -191,22 +208,36 @@ private slots:
     void statementOnClosedConnectionOpensIt()
     {
         FakeUi ui;
+        // A statement that stores the name where the test reads it: a
+        // parameter row, or on a hardened server a sub-account of the
+        // session's customer (bound again on every new connection).
+        const bool hardened = server.hardened();
+        sessionIfHardened(QStringLiteral("boss"));
+        auto store = [&](const char* name, const char* value) {
+            return dm->TryExecuteSql(
+                hardened ? QStringLiteral("call create_child('%1','pw','','')").arg(QLatin1String(name))
+                         : QStringLiteral("insert into sysPara(name,value) values('%1','%2')")
+                               .arg(QLatin1String(name), QLatin1String(value)));
+        };
         // Never connected: the statement opens the connection itself, silently.
         QVERIFY(!dm->IsConnected());
-        QVERIFY(dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('a','1')")));
+        QVERIFY(store("a", "1"));
         QVERIFY(dm->IsConnected());
         // Closed after a lost connection: the next statement works again.
         QVERIFY(server.exec(QStringLiteral("kill %1").arg(connectionId(*dm))));
-        QVERIFY(!dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('b','2')")));
+        QVERIFY(!store("b", "2"));
         QVERIFY(!dm->IsConnected());
-        QVERIFY(dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('c','3')")));
-        QCOMPARE(
-            server.scalar(QStringLiteral("select group_concat(name order by id) from sysPara")).toString(),
-            QStringLiteral("a,c"));
+        QVERIFY(store("c", "3"));
+        QCOMPARE(server
+                     .scalar(hardened ? QStringLiteral("select group_concat(customername order by customerid) "
+                                                       "from customers where parentname='boss'")
+                                      : QStringLiteral("select group_concat(name order by id) from sysPara"))
+                     .toString(),
+                 QStringLiteral("a,c"));
         // Nothing listening: the statement fails, and only EnsureConnected shows a box.
         dm->Close();
         dm->SetServer(server.host(), deadPort());
-        QVERIFY(!dm->TryExecuteSql(QStringLiteral("insert into sysPara(name,value) values('d','4')")));
+        QVERIFY(!store("d", "4"));
         QCOMPARE(ui.count(), 0);
     }
 
@@ -223,8 +254,21 @@ private slots:
     void nextSubmitIdWithoutSeq()
     {
         FakeUi ui;
-        SQL_EXEC(server, "drop function seq");
         int id = 0;
+        if (server.hardened()) {
+            // The client's seq is the hardened database's own: its counter gone.
+            sessionIfHardened(QStringLiteral("boss"));
+            SQL_EXEC(server, "rename table seqcounter to seqcounter_gone");
+            auto restore =
+                qScopeGuard([&] { server.exec(QStringLiteral("rename table seqcounter_gone to seqcounter")); });
+            QVERIFY(!dm->NextSubmitId(id));
+            restore.dismiss();
+            SQL_EXEC(server, "rename table seqcounter_gone to seqcounter");
+            QVERIFY(dm->NextSubmitId(id));
+            QCOMPARE(id, 1);
+            return;
+        }
+        SQL_EXEC(server, "drop function seq");
         QVERIFY(!dm->NextSubmitId(id));
         restoreSchema();
         QVERIFY(dm->NextSubmitId(id));
@@ -238,6 +282,7 @@ private slots:
         QVERIFY2(other.start(), qPrintable(other.error()));
         TDM dm2;
         dm2.SetServer(other.host(), other.port());
+        dm2.SetServerCa(other.caFile());
         FakeUi ui;
         QVERIFY(dm2.EnsureConnected());
         QDateTime now;
@@ -258,6 +303,7 @@ private slots:
     void loadSystemParameters()
     {
         FakeUi ui;
+        sessionIfHardened(QStringLiteral("boss")); // the parameters are shown to a session only
         QVERIFY(dm->EnsureConnected());
         Para.BookingNotice = QStringLiteral("earlier");
         Para.ServerVersion = QStringLiteral("0.9");
@@ -323,6 +369,7 @@ private slots:
         QFETCH(QString, value);
         QFETCH(double, expected);
         FakeUi ui;
+        sessionIfHardened(QStringLiteral("boss"));
         QVERIFY(dm->EnsureConnected());
         QString err;
         QVERIFY2(server.exec(QStringLiteral("insert into sysPara(name,value) values('defaultlimitrate',?)"),
@@ -339,6 +386,19 @@ private slots:
         QVERIFY(dm->EnsureConnected());
         const QString text = QStringLiteral("中文 'quote' \"dq\" \\ % _ 😀🎉 ñ");
         QSqlError err;
+        if (server.hardened()) {
+            // Written through a routine, read through the parameters' view.
+            QVERIFY(addSubAccount(QStringLiteral("kid"), QStringLiteral("boss")));
+            sessionIfHardened(QStringLiteral("boss"));
+            QVERIFY2(dm->ExecuteSql(QStringLiteral("call set_child_contact('kid','',:v)"),
+                                    {{QStringLiteral("v"), text}}, err),
+                     qPrintable(err.text()));
+            QCOMPARE(column(QStringLiteral("kid"), QStringLiteral("address")).toString(), text);
+            QVERIFY(server.exec(QStringLiteral("insert into sysPara(name,value) values('customerNotice',?)"), {text}));
+            dm->LoadSystemParameters(Para);
+            QCOMPARE(Para.Notice, text);
+            return;
+        }
         QVERIFY2(dm->ExecuteSql(QStringLiteral("insert into sysPara(name,value) values('customerNotice',:v)"),
                                 {{QStringLiteral("v"), text}}, err),
                  qPrintable(err.text()));
@@ -353,9 +413,26 @@ private slots:
         constexpr int calls = 300;
         QList<QList<qlonglong>> got(threads);
         QList<QThread*> workers;
+        const bool hardened = server.hardened();
+        for (int t = 0; t < threads; ++t)
+            if (hardened)
+                SQL_EXEC(server, QStringLiteral("insert into customers(customername,password) values('seqtest%1','pw')")
+                                     .arg(t));
         for (int t = 0; t < threads; ++t) {
             workers << QThread::create([&, t] {
                 const QString name = QStringLiteral("seqtest%1").arg(t);
+                if (hardened) {
+                    // The hardened seq issues numbers to a session: one customer per client.
+                    TDM client;
+                    client.SetServer(server.host(), server.port());
+                    client.SetServerCa(server.caFile());
+                    client.SetSession(name, QStringLiteral("pw"));
+                    int id = 0;
+                    for (int i = 0; i < calls; ++i)
+                        if (client.NextSubmitId(id))
+                            got[t] << id;
+                    return;
+                }
                 {
                     QSqlDatabase db = TestServer::connectionTo(name, server.host(), server.port());
                     if (db.open()) {

@@ -85,12 +85,7 @@ bool TestServer::start()
         if (attempt == 3)
             return false;
     }
-    QSqlDatabase db = connectionTo(adminName_, host(), port_);
-    if (hardened_) {
-        // root logs in through the socket only.
-        db.setHostName(QStringLiteral("localhost"));
-        db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + tmp_->path() + QStringLiteral("/sock"));
-    }
+    QSqlDatabase db = adminConnectionTo(adminName_);
     if (!db.open()) {
         error_ = db.lastError().text();
         return false;
@@ -172,6 +167,17 @@ void TestServer::stop()
         }
     }
     proc_.reset();
+}
+
+QSqlDatabase TestServer::adminConnectionTo(const QString& name) const
+{
+    QSqlDatabase db = connectionTo(name, host(), port_);
+    if (hardened_ && tmp_) {
+        // root logs in through the socket only.
+        db.setHostName(QStringLiteral("localhost"));
+        db.setConnectOptions(QStringLiteral("UNIX_SOCKET=") + tmp_->path() + QStringLiteral("/sock"));
+    }
+    return db;
 }
 
 QSqlDatabase TestServer::admin()

@@ -51,6 +51,10 @@ public:
     // An administrative connection of the test's own (database sms; through
     // the socket on a hardened server).
     QSqlDatabase admin();
+    // Another connection of that kind under name (added, or reused and
+    // closed), not yet opened: a second client of the test, e.g. on a thread
+    // of its own.
+    QSqlDatabase adminConnectionTo(const QString& name) const;
     // A connection to the server at host:port as the project's account, on
     // database sms, under name (added, or reused and closed); not yet opened.
     static QSqlDatabase connectionTo(const QString& name, const QString& host, int port);
