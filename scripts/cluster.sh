@@ -82,7 +82,8 @@ pick_port() {
 }
 load_ports() {
   if [ ! -f "$dir/ports.env" ]; then
-    local picked="" lines="" PORT
+    # The proxy's port (--port) is never a node's.
+    local picked=" ${port:-} " lines="" PORT
     for n in 1 2 3; do
       for kind in SQL GCOMM IST SST; do pick_port; lines+="$kind$n=$PORT"$'\n'; done
     done
