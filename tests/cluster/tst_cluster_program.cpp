@@ -81,7 +81,7 @@ private slots:
             QVERIFY(
                 execOn(admin, QStringLiteral("insert into sysPara(name,value) values('softerVer','1.2')")));
         dm = std::make_unique<TDM>();
-        dm->SetServer(env.host(), env.proxyPort);
+        env.point(*dm, env.proxyPort); // the login dialog binds the session on a hardened cluster
         DM = dm.get();
         TfrmMain::SetIniFileName(tmp.filePath(QStringLiteral("korvessa.ini")));
     }
@@ -114,6 +114,7 @@ private slots:
         w->ShowMain();
         QCOMPARE(ui.texts(), QStringList());
         QVERIFY(Para.LoggedIn);
+        QCOMPARE(dm->Hardened(), env.hardened);
         QCOMPARE(w->stsRemain->text(), QStringLiteral("可发信息条数：1000"));
 
         // A send of three numbers, one segment each.
