@@ -50,6 +50,7 @@ struct TOp
     bool lostCommit = false; // the answer to its COMMIT was lost
     bool unknown = false;    // and its outcome is not known to the client
     QString code;            // the server's error number
+    QString text;            // and its text
     int tries = 1;           // tries taken
     qint64 ms = 0;           // how long the call took
     int phase = Before;
@@ -290,6 +291,7 @@ private slots:
                         (!conflict || dm.ConflictFailures() > conflictFailures)) {
                         op.errored = true;
                         op.code = e.nativeErrorCode();
+                        op.text = e.text();
                     }
                     op.lostCommit = dm.LostCommits() > lostCommitsBefore;
                     // A recharge whose COMMIT answer is lost is not looked up; a send
@@ -386,12 +388,13 @@ private slots:
                 if (op.errored)
                     codes[op.code]++;
                 if (op.errored && !op.lostCommit)
-                    otherFailures << QStringLiteral("client %1: %2 failed with %3 in phase %4 after %5 tries")
+                    otherFailures << QStringLiteral("client %1: %2 failed with %3 in phase %4 after %5 tries (%6)")
                                          .arg(t)
                                          .arg(op.send ? QStringLiteral("send") : QStringLiteral("recharge"))
                                          .arg(op.code)
                                          .arg(op.phase)
-                                         .arg(op.tries);
+                                         .arg(op.tries)
+                                         .arg(op.text);
                 okIn[op.phase] += op.ok;
                 answered[op.phase] += !op.errored; // done, or refused for its balance
                 ++calls[op.phase];
