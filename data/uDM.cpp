@@ -681,7 +681,7 @@ bool TDM::ChangePassword(const QString& name, const QString& oldPassword, const 
 {
     refusal_ = 0;
     EnsureConnected();
-    if (Hardened()) {
+    if (hardenedPath()) {
         // The session's customer; the routine compares the old password exactly.
         if (!callRoutine(QStringLiteral("call change_password(:old,:new)"),
                          {{QStringLiteral("old"), oldPassword}, {QStringLiteral("new"), newPassword}}))
@@ -789,7 +789,7 @@ bool TDM::SubmitBatch(TSmsRec batch)
     const qint64 bytes = BatchStatementBytes(batch);
     int id = 0; // taken by the first try that gets that far, kept by the others
     return runTries([&] {
-        return Hardened() ? submitHardened(batch, appoint, bytes, id) : submitOnce(batch, appoint, bytes, id);
+        return hardenedPath() ? submitHardened(batch, appoint, bytes, id) : submitOnce(batch, appoint, bytes, id);
     });
 }
 
@@ -806,6 +806,16 @@ TDM::TTry TDM::tryAgain(const QSqlError& e)
     if (code == QLatin1String("1205"))
         return TTry::Waited;
     return TTry::Failed;
+}
+
+bool TDM::hardenedPath() const
+{
+    // A closed connection has no mode: a path chosen by it would send the
+    // legacy statements to whatever server the first of them connects to
+    // (behind a proxy, during a failover, a hardened one).
+    if (IsConnected())
+        return Hardened();
+    return hardenedServers_.contains(host_ + QLatin1Char(':') + QString::number(port_));
 }
 
 bool TDM::runTries(const std::function<TTry()>& once)
@@ -982,6 +992,9 @@ TDM::TTry TDM::callInTransaction(const QString& sql, const TSqlParams& params, Q
     // transaction, so a conflict, a lost connection before COMMIT and a lost
     // answer to COMMIT are told apart as in legacy mode.
     unclear = false;
+    // A closed connection is opened first, without a message.
+    if (!IsConnected() && !openConn())
+        return tryAgain(lastError_);
     bindIfStale(); // a login is refused inside a transaction
     QSqlDatabase db = conn();
     if (!db.transaction()) {
@@ -1058,7 +1071,7 @@ bool TDM::Recharge(const QString& contributor, const QString& customer, int amou
     EnsureConnected();
     // Hardened, the contributor is the session's customer.
     return runTries([&] {
-        return Hardened() ? rechargeHardened(customer, amount) : rechargeOnce(contributor, customer, amount);
+        return hardenedPath() ? rechargeHardened(customer, amount) : rechargeOnce(contributor, customer, amount);
     });
 }
 

@@ -204,6 +204,11 @@ private:
     // before COMMIT went out; all three are run again.
     enum class TTry { Done, Failed, Retry, Waited, Lost };
     static TTry tryAgain(const QSqlError& e);
+    // Whether an operation (a try of a send or a recharge) takes the hardened
+    // path: the mode of the open connection; for a closed one, whether its
+    // server was found hardened before (such a server is never taken for a
+    // legacy one again; the path opens the connection itself).
+    bool hardenedPath() const;
     bool runTries(const std::function<TTry()>& once);
     TTry submitOnce(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id);
     TTry confirmSubmitted(int id);

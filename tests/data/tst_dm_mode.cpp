@@ -223,6 +223,42 @@ private slots:
         QCOMPARE(ui.count(), 0);
     }
 
+    // A send or a recharge whose connection is closed (lost before) and
+    // cannot be opened at its first attempt, but at the next: the try runs on
+    // the connection it opens, in that connection's mode. (On a hardened
+    // server the legacy statements are refused: 1142.)
+    void closedConnectionIsOpenedBeforeATry()
+    {
+        FakeUi ui;
+        TCutProxy proxy(hardened.port());
+        QVERIFY(proxy.listening());
+        dm = moduleFor(hardened, proxy.port());
+        dm->SetSession(QStringLiteral("boss"), QStringLiteral("pw"));
+        QVERIFY(dm->EnsureConnected());
+        QVERIFY(dm->Hardened());
+
+        dm->Close();
+        proxy.refuseNext(1);
+        QVERIFY2(dm->Recharge(QStringLiteral("boss"), QStringLiteral("kid"), 10), qPrintable(dm->LastError().text()));
+        QCOMPARE(dm->Mode(), TDbMode::Hardened);
+        QCOMPARE(hardened.scalar(QStringLiteral("select smscount from customers where customername='kid'")).toInt(),
+                 15);
+
+        dm->Close();
+        proxy.refuseNext(1);
+        TSmsRec b;
+        b.PhonesText = QStringLiteral("13900000000\n");
+        b.PhoneCount = 1;
+        b.MsgCount = 1;
+        b.Content = QStringLiteral("once");
+        b.CustomerName = QStringLiteral("boss");
+        QVERIFY2(dm->SubmitBatch(b), qPrintable(dm->LastError().text()));
+        QCOMPARE(hardened.scalar(QStringLiteral("select smscount from customers where customername='boss'")).toInt(),
+                 89);
+        QCOMPARE(hardened.scalar(QStringLiteral("select count(*) from submit where content='once'")).toInt(), 1);
+        QCOMPARE(proxy.refused(), 2);
+    }
+
     void expiredSessionIsBoundAgain()
     {
         FakeUi ui;

@@ -136,7 +136,10 @@ void TCutProxy::acceptLoop()
         const int client = int(::accept(listenFd_, nullptr, nullptr));
         if (client < 0)
             continue;
-        if (std::chrono::steady_clock::now() < refuseUntil_.load()) {
+        int next = refuseNext_.load();
+        while (next > 0 && !refuseNext_.compare_exchange_weak(next, next - 1)) {
+        }
+        if (std::chrono::steady_clock::now() < refuseUntil_.load() || next > 0) {
             ++refused_;
             closeSocket(client);
             continue;

@@ -9,7 +9,7 @@
 // Armed before a statement, it cuts the connection that sends a statement
 // beginning so (run or prepared), before the server has seen it. Refusing,
 // it takes connections and closes them at once, as a proxy does while its
-// server has died and it has not yet noticed. A connection that turns to TLS
+// server has died and it has not yet noticed (for a while, or the next few). A connection that turns to TLS
 // is relayed as it is: its statements cannot be seen, nor cut.
 
 #include <atomic>
@@ -52,6 +52,8 @@ public:
     {
         refuseUntil_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     }
+    // The next n new connections are closed as soon as they are taken.
+    void refuseNext(int n) { refuseNext_ = n; }
     // New connections go to the server on port from now on.
     void retarget(int port) { targetPort_ = port; }
     // How many cuts were made, and how many connections were refused.
@@ -72,6 +74,7 @@ private:
     std::atomic<bool> refuseAfterCut_{false};
     std::atomic<std::chrono::steady_clock::time_point> refuseUntil_{};
     std::atomic<int> refused_{0};
+    std::atomic<int> refuseNext_{0};
     std::mutex statementMutex_;
     std::string statementStart_; // under statementMutex_
     int statementCuts_ = 0;      // under statementMutex_
