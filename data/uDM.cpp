@@ -61,11 +61,10 @@ bool isIdentChar(QChar c)
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
-// Placeholder names of a statement, keyed by their lower-case form, with the
-// spelling the statement uses (Qt binds names case-sensitively).
-QHash<QString, QString> placeholders(const QString& sql)
+// Calls f(start, length, name) for each placeholder (":name" outside quoted
+// text) of a statement, in order.
+template <class F> void scanPlaceholders(const QString& sql, F&& f)
 {
-    QHash<QString, QString> out;
     QChar quote;
     for (qsizetype i = 0; i < sql.size(); ++i) {
         const QChar c = sql.at(i);
@@ -82,12 +81,104 @@ QHash<QString, QString> placeholders(const QString& sql)
             qsizetype j = i + 1;
             while (j < sql.size() && isIdentChar(sql.at(j)))
                 ++j;
-            const QString name = sql.mid(i + 1, j - i - 1);
-            out.insert(name.toLower(), name);
+            f(i, j - i, sql.mid(i + 1, j - i - 1));
             i = j - 1;
         }
     }
+}
+
+// Placeholder names of a statement, keyed by their lower-case form, with the
+// spelling the statement uses (Qt binds names case-sensitively).
+QHash<QString, QString> placeholders(const QString& sql)
+{
+    QHash<QString, QString> out;
+    scanPlaceholders(sql,
+                     [&](qsizetype, qsizetype, const QString& name) { out.insert(name.toLower(), name); });
     return out;
+}
+
+// Parameters up to this size (bytes of their literals) may go inside the
+// statement's text; larger ones are bound.
+constexpr qsizetype kInlineLimit = 64 * 1024;
+
+// A value as an SQL literal: text as a hex literal of its UTF-8 bytes (which
+// needs no escaping, whatever the server's mode), whole numbers in decimal,
+// bytes as a binary hex literal. False for any other type: such a statement
+// is prepared and its values bound.
+bool sqlLiteral(const QVariant& v, QString& out)
+{
+    if (!v.isValid()) {
+        out = QStringLiteral("NULL");
+        return true;
+    }
+    switch (v.metaType().id()) {
+    case QMetaType::QString: {
+        const QByteArray utf8 = v.toString().toUtf8();
+        out = utf8.isEmpty()
+                  ? QStringLiteral("_utf8mb4''")
+                  : QStringLiteral("_utf8mb4 X'") + QString::fromLatin1(utf8.toHex()) + QLatin1Char('\'');
+        return true;
+    }
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = v.toByteArray();
+        out = bytes.isEmpty() ? QStringLiteral("X''")
+                              : QStringLiteral("X'") + QString::fromLatin1(bytes.toHex()) + QLatin1Char('\'');
+        return true;
+    }
+    case QMetaType::Int:
+    case QMetaType::Short:
+    case QMetaType::Long:
+    case QMetaType::LongLong:
+        out = v.isNull() ? QStringLiteral("NULL") : QString::number(v.toLongLong());
+        return true;
+    case QMetaType::UInt:
+    case QMetaType::UShort:
+    case QMetaType::ULong:
+    case QMetaType::ULongLong:
+        out = v.isNull() ? QStringLiteral("NULL") : QString::number(v.toULongLong());
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The statement with its values written in as literals, when every value can
+// be and together they are small; else false.
+bool inlineStatement(const QString& sql, const QHash<QString, QVariant>& values, QString& out)
+{
+    QHash<QString, QString> literals;
+    qsizetype size = 0;
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it) {
+        // A long text or byte string is bound without being looked at (its
+        // literal would take at least two characters a unit).
+        const int type = it.value().typeId();
+        if ((type == QMetaType::QString && it.value().toString().size() > kInlineLimit / 2) ||
+            (type == QMetaType::QByteArray && it.value().toByteArray().size() > kInlineLimit / 2))
+            return false;
+        QString lit;
+        if (!sqlLiteral(it.value(), lit))
+            return false;
+        size += lit.size();
+        if (size > kInlineLimit)
+            return false;
+        literals.insert(it.key(), lit);
+    }
+    out.clear();
+    out.reserve(sql.size() + size);
+    qsizetype from = 0;
+    bool complete = true;
+    scanPlaceholders(sql, [&](qsizetype start, qsizetype length, const QString& name) {
+        const auto it = literals.constFind(name.toLower());
+        if (it == literals.constEnd()) {
+            complete = false;
+            return;
+        }
+        out += QStringView(sql).mid(from, start - from);
+        out += it.value();
+        from = start + length;
+    });
+    out += QStringView(sql).mid(from);
+    return complete;
 }
 
 // The connection is gone: the client lost it (2006, 2013, 2055), or the
@@ -405,26 +496,35 @@ bool TDM::Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlE
     if (!IsConnected() && !openConn())
         return fail(lastError_);
     bindIfStale();
-    if (!q.prepare(sql))
-        return fail(statementError(q.lastError()));
     const QHash<QString, QString> names = placeholders(sql);
+    QHash<QString, QVariant> values; // by lower-case name
     for (const TSqlParam& p : params) {
-        const auto it = names.constFind(p.name.toLower());
-        if (it == names.constEnd())
+        const QString key = p.name.toLower();
+        if (!names.contains(key))
             return fail(QSqlError(QStringLiteral("parameter %1 not found").arg(p.name), QString(),
                                   QSqlError::StatementError));
         const bool nullText = p.value.typeId() == QMetaType::QString && p.value.toString().isNull();
-        q.bindValue(QLatin1Char(':') + it.value(), nullText ? QVariant(QStringLiteral("")) : p.value);
+        values.insert(key, nullText ? QVariant(QStringLiteral("")) : p.value);
     }
     // A placeholder without a value would silently go out as NULL.
     for (auto it = names.constBegin(); it != names.constEnd(); ++it) {
-        bool given = false;
-        for (const TSqlParam& p : params)
-            given = given || p.name.toLower() == it.key();
-        if (!given)
+        if (!values.contains(it.key()))
             return fail(QSqlError(QStringLiteral("parameter %1 has no value").arg(it.value()), QString(),
                                   QSqlError::StatementError));
     }
+    // On a hardened server a prepared statement costs three round trips
+    // (prepare, reset, execute) and the server opens its views twice; one
+    // with small values goes as text, its values written in as literals.
+    QString text;
+    if (Hardened() && inlineStatement(sql, values, text)) {
+        if (!q.exec(text))
+            return fail(statementError(q.lastError()));
+        return true;
+    }
+    if (!q.prepare(sql))
+        return fail(statementError(q.lastError()));
+    for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+        q.bindValue(QLatin1Char(':') + names.value(it.key()), it.value());
     if (!q.exec())
         return fail(statementError(q.lastError()));
     return true;
@@ -599,11 +699,19 @@ qint64 TDM::BalanceValue(const QVariant& v)
 
 void TDM::LoadSystemParameters(TPara& para)
 {
+    QSqlQuery q(conn());
+    if (!Exec(q, QStringLiteral("select * from sysPara"))) {
+        para.DefaultLimitRate = FallbackLimitRate;
+        para.Notice = QStringLiteral("欢迎使用本系统");
+        return;
+    }
+    readSystemParameters(q, para);
+}
+
+void TDM::readSystemParameters(QSqlQuery& q, TPara& para)
+{
     para.DefaultLimitRate = FallbackLimitRate;
     para.Notice = QStringLiteral("欢迎使用本系统");
-    QSqlQuery q(conn());
-    if (!Exec(q, QStringLiteral("select * from sysPara")))
-        return;
     const QSqlRecord rec = q.record();
     const int nameCol = rec.indexOf(QStringLiteral("name"));
     const int valueCol = rec.indexOf(QStringLiteral("value"));
@@ -1157,12 +1265,21 @@ bool TDM::hardenedNow()
 
 void TDM::bindIfStale()
 {
+    if (!Hardened())
+        return;
     // Once per connection and session: a login that fails is not tried again
     // by every statement (each failure counts toward the name's lock).
-    if (!sessionStale_ || !Hardened())
+    if (sessionStale_) {
+        sessionStale_ = false;
+        bindSession();
         return;
-    sessionStale_ = false;
-    bindSession();
+    }
+    // The views read the session without moving its expiry on.
+    if (!sessionName_.isEmpty() && sessionTouched_.isValid() && sessionTouched_.elapsed() >= keepAliveMs_) {
+        sessionTouched_.start();
+        QSqlQuery q(conn());
+        q.exec(QStringLiteral("do session_customer_id()")); // a failure shows in the statement that follows
+    }
 }
 
 void TDM::SetSession(const QString& name, const QString& password)
@@ -1178,8 +1295,11 @@ bool TDM::bindSession(QSqlError* err)
 {
     sessionStale_ = false;
     QSqlQuery q(conn());
-    return Exec(q, QStringLiteral("call login(:name,:password)"),
-                {{QStringLiteral("name"), sessionName_}, {QStringLiteral("password"), sessionPassword_}}, err);
+    if (!Exec(q, QStringLiteral("call login(:name,:password)"),
+              {{QStringLiteral("name"), sessionName_}, {QStringLiteral("password"), sessionPassword_}}, err))
+        return false;
+    sessionTouched_.start();
+    return true;
 }
 
 bool TDM::hardenedLogin(const QString& name, const QString& password, QString& message)
@@ -1187,32 +1307,55 @@ bool TDM::hardenedLogin(const QString& name, const QString& password, QString& m
     refusal_ = 0;
     QSqlError err;
     QSqlQuery q(conn());
-    const bool bound = Exec(q, QStringLiteral("call login(:name,:password)"),
-                            {{QStringLiteral("name"), name}, {QStringLiteral("password"), password}}, &err);
-    q.finish();
+    // The login and the two reads after it go out in one round trip; the
+    // server runs the reads only when the login succeeds.
+    const bool together = name.size() + password.size() <= 1024;
+    const QString login = QStringLiteral("call login(:name,:password)");
+    const QString row = QStringLiteral("select * from customers where customername=:customername");
+    const bool bound =
+        together
+            ? Exec(q, login + QStringLiteral(";select * from sysPara;") + row,
+                   {{QStringLiteral("name"), name},
+                    {QStringLiteral("password"), password},
+                    {QStringLiteral("customername"), name}},
+                   &err)
+            : Exec(q, login, {{QStringLiteral("name"), name}, {QStringLiteral("password"), password}}, &err);
     if (bound) {
         priorName_ = sessionName_;
         priorPassword_ = sessionPassword_;
         sessionName_ = name;
         sessionPassword_ = password;
         sessionStale_ = false;
+        sessionTouched_.start();
     } else {
         noteRefusal(err); // a refused login leaves the session as it was
     }
-    // The system parameters are shown to a session only.
-    LoadSystemParameters(Para);
-    if (!bound) {
-        const QString why = RefusalText();
-        message = why.isEmpty() ? kInvalidLogin : why;
-        return false;
+    if (!bound || !together) {
+        q.finish();
+        // The system parameters are shown to a session only.
+        LoadSystemParameters(Para);
+        if (!bound) {
+            const QString why = RefusalText();
+            message = why.isEmpty() ? kInvalidLogin : why;
+            return false;
+        }
+        if (!Exec(q, row, {{QStringLiteral("customername"), name}}))
+            return false;
+    } else {
+        if (!q.nextResult()) {
+            noteError(statementError(q.lastError()));
+            return false;
+        }
+        readSystemParameters(q, Para);
+        if (!q.nextResult()) {
+            noteError(statementError(q.lastError()));
+            return false;
+        }
     }
-    QSqlQuery row(conn());
-    if (!Exec(row, QStringLiteral("select * from customers where customername=:customername"),
-              {{QStringLiteral("customername"), name}}) ||
-        !row.next())
+    if (!q.next())
         return false;
-    Para.Grade = row.value(QStringLiteral("customerGrade")).toInt();
-    Para.CompanyId = row.value(QStringLiteral("companyId")).toString();
+    Para.Grade = q.value(QStringLiteral("customerGrade")).toInt();
+    Para.CompanyId = q.value(QStringLiteral("companyId")).toString();
     return true;
 }
 

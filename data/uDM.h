@@ -6,14 +6,15 @@
 #include "data/uWallClock.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
-#include <QVariant>
-#include <QSet>
 #include <QTemporaryFile>
+#include <QVariant>
 #include <functional>
 #include <memory>
 
@@ -81,6 +82,11 @@ public:
     // failed twice (about two seconds), and a connection made meanwhile fails.
     static constexpr int ReconnectWaitMs = 5000;
     static constexpr int ReconnectPauseMs = 200;
+    // A hardened session's expiry moves on with every call of a routine, not
+    // with a read: a connection that only reads tells the server its session
+    // is in use at least this often (SetSessionKeepAliveMs: for tests).
+    static constexpr int SessionKeepAliveMs = 3600 * 1000;
+    void SetSessionKeepAliveMs(int ms) { keepAliveMs_ = ms; }
     // Room kept below the server's max_allowed_packet for what a batch's
     // statement carries besides its texts.
     static constexpr qint64 PacketHeadroom = 64 * 1024;
@@ -229,6 +235,7 @@ private:
     void bindIfStale();
     bool hardenedNow();
     bool hardenedLogin(const QString& name, const QString& password, QString& message);
+    void readSystemParameters(QSqlQuery& q, TPara& para);
     TTry submitHardened(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id);
     TTry rechargeHardened(const QString& customer, int amount);
     // unclear: the answer to COMMIT was lost (the result is then Failed).
@@ -254,8 +261,10 @@ private:
     // The customer of the hardened session, bound again on every new connection.
     QString sessionName_;
     QString sessionPassword_;
-    bool sessionStale_ = false; // the connection is not bound to the session's customer yet
-    QString priorName_;         // the customer before the last login, for RevertLogin
+    bool sessionStale_ = false;    // the connection is not bound to the session's customer yet
+    QElapsedTimer sessionTouched_; // since the session was bound or last kept alive
+    int keepAliveMs_ = SessionKeepAliveMs;
+    QString priorName_; // the customer before the last login, for RevertLogin
     QString priorPassword_;
     int refusal_ = 0;
 };

@@ -142,6 +142,13 @@ BEGIN
   RETURN v_id;
 END//
 
+-- The key of the connection's session (the hash of its @sms_api_token), or
+-- NULL. Declared deterministic, as it is within a statement: the views then
+-- find the session by its key once per statement.
+CREATE OR REPLACE DEFINER = sms_api_owner FUNCTION session_key() RETURNS BINARY(32)
+  DETERMINISTIC NO SQL SQL SECURITY DEFINER
+  RETURN UNHEX(SHA2(@sms_api_token, 256))//
+
 -- The session's customer and the name it logged in with; 50100 without one.
 CREATE OR REPLACE DEFINER = sms_api_owner PROCEDURE current_session(
   OUT p_id INT, OUT p_name VARCHAR(64) CHARACTER SET utf8mb4)
@@ -255,6 +262,7 @@ body: BEGIN
   DECLARE v_last DATETIME;
   DECLARE v_locked DATETIME;
   DECLARE v_token CHAR(64) CHARACTER SET latin1;
+  DECLARE v_old BINARY(32);
   IF @@in_transaction OR NOT @@autocommit THEN
     SIGNAL SQLSTATE '45000' SET MYSQL_ERRNO = 50105, MESSAGE_TEXT = 'LOGIN_INSIDE_TRANSACTION';
   END IF;
@@ -272,18 +280,19 @@ body: BEGIN
         FROM sms.customers WHERE customername = p_name ORDER BY customerid LIMIT 1;
     END;
     IF v_id IS NOT NULL AND v_password IS NOT NULL AND CAST(v_password AS BINARY) = CAST(p_password AS BINARY) THEN
-      SET v_token = HEX(RANDOM_BYTES(32));
-      -- A session this connection had becomes the new one.
-      IF @sms_api_token IS NOT NULL THEN
-        UPDATE sessions SET token_hash = UNHEX(SHA2(v_token, 256)), customerid = v_id, login_name = p_name,
-               conn_id = CONNECTION_ID(), created = NOW(), expires = NOW() + INTERVAL 12 HOUR
-         WHERE token_hash = UNHEX(SHA2(@sms_api_token, 256));
-      END IF;
-      IF @sms_api_token IS NULL OR ROW_COUNT() = 0 THEN
+      -- A session this connection has becomes the new one, under its token
+      -- (its key stays, so the row is changed in place).
+      SET v_old = UNHEX(SHA2(@sms_api_token, 256));
+      IF v_old IS NOT NULL AND EXISTS (SELECT 1 FROM sessions WHERE token_hash = v_old AND conn_id = CONNECTION_ID()) THEN
+        UPDATE sessions SET customerid = v_id, login_name = p_name, created = NOW(),
+               expires = NOW() + INTERVAL 12 HOUR
+         WHERE token_hash = v_old;
+      ELSE
+        SET v_token = HEX(RANDOM_BYTES(32));
         INSERT INTO sessions(token_hash, customerid, login_name, conn_id, created, expires)
           VALUES (UNHEX(SHA2(v_token, 256)), v_id, p_name, CONNECTION_ID(), NOW(), NOW() + INTERVAL 12 HOUR);
+        SET @sms_api_token = v_token;
       END IF;
-      SET @sms_api_token = v_token;
       IF RAND() < 0.125 THEN
         CALL forget_old_logins();
       END IF;
@@ -658,37 +667,43 @@ DELIMITER ;
 
 -- ---------------------------------------------------------------------------
 -- Views with the tables' names and columns: the client's reads run in sms_api
--- as they ran in sms. Each shows nothing before a login. The session's
--- customer is found once per statement: the one-row derived table holds the
--- session's customerid, which the server then takes as a constant.
+-- as they ran in sms. Each shows nothing before a login: it joins the
+-- connection's own session, found by its key (session_key()), its connection
+-- and its expiry, once per statement. A read does not move the expiry on
+-- (the statement reads sessions, so no function in it may write there); the
+-- routines and session_customer_id() do, which the program calls at least
+-- once an hour.
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW customers AS
   SELECT c.customerid, c.customername, CAST('' AS CHAR(64) CHARACTER SET utf8mb4) AS password, c.realname,
          c.parentname, c.limitrate, c.smscount, c.customerKind, c.customerGrade, c.childCount, c.createtime,
          c.telphone, c.address, c.companyid
-    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) s
-    JOIN sms.customers me ON me.customerid = s.me_id
-    JOIN sms.customers c ON c.customerid = me.customerid OR (c.parentname = me.customername AND me.customername <> '');
+    FROM sms_api.sessions ses
+    JOIN sms.customers me ON me.customerid = ses.customerid
+    JOIN sms.customers c ON c.customerid = me.customerid OR (c.parentname = me.customername AND me.customername <> '')
+   WHERE ses.token_hash = sms_api.session_key() AND ses.conn_id = CONNECTION_ID() AND ses.expires > NOW();
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW submit AS
   SELECT s.submitid, s.phones, s.testPhones, s.content, s.appointtime, s.customername, s.submittime,
          s.phonecount, s.msgcount
-    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) m
-    JOIN sms.customers me ON me.customerid = m.me_id
-    JOIN sms.submit s ON s.customername = me.customername AND me.customername <> '';
+    FROM sms_api.sessions ses
+    JOIN sms.customers me ON me.customerid = ses.customerid
+    JOIN sms.submit s ON s.customername = me.customername AND me.customername <> ''
+   WHERE ses.token_hash = sms_api.session_key() AND ses.conn_id = CONNECTION_ID() AND ses.expires > NOW();
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW charge AS
   SELECT g.seqNO, g.customername, g.remainWhenCharge, g.chargePoint, g.contributor, g.chargeTime
-    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) m
-    JOIN sms.customers me ON me.customerid = m.me_id
+    FROM sms_api.sessions ses
+    JOIN sms.customers me ON me.customerid = ses.customerid
     JOIN sms.charge g ON (g.customername = me.customername OR g.contributor = me.customername)
-                     AND me.customername <> '';
+                     AND me.customername <> ''
+   WHERE ses.token_hash = sms_api.session_key() AND ses.conn_id = CONNECTION_ID() AND ses.expires > NOW();
 
 CREATE OR REPLACE DEFINER = sms_api_owner SQL SECURITY DEFINER VIEW sysPara AS
   SELECT p.id, p.name, p.value
-    FROM (SELECT sms_api.session_customer_id() AS me_id LIMIT 1) me
+    FROM sms_api.sessions ses
     JOIN sms.sysPara p ON p.name IN ('defaultlimitrate', 'bookingNotice', 'customerNotice', 'softerVer')
-   WHERE me.me_id IS NOT NULL;
+   WHERE ses.token_hash = sms_api.session_key() AND ses.conn_id = CONNECTION_ID() AND ses.expires > NOW();
 
 -- ---------------------------------------------------------------------------
 -- Accounts

@@ -273,6 +273,120 @@ private slots:
                  90);
     }
 
+    void loginReadsTheCustomerAndTheParameters()
+    {
+        FakeUi ui;
+        SQL_EXEC(hardened, QStringLiteral("update customers set customerGrade=3, companyid='77' "
+                                          "where customername='boss'"));
+        SQL_EXEC(hardened, QStringLiteral("insert into sysPara(name,value) values('customerNotice','通知'),"
+                                          "('defaultlimitrate','80'),('other','x')"));
+        dm = moduleFor(hardened);
+        TPara para;
+        Para = para;
+        QString message;
+        QVERIFY(dm->VerifyLogin(QStringLiteral("boss"), QStringLiteral("pw"), message));
+        QCOMPARE(Para.Grade, 3);
+        QCOMPARE(Para.CompanyId, QStringLiteral("77"));
+        QCOMPARE(Para.Notice, QStringLiteral("通知"));
+        QCOMPARE(Para.DefaultLimitRate, 80.0);
+        // Refused: the reads after the login do not run; the parameters are
+        // read for the session there is (none for a new module).
+        for (const QString& name : {QStringLiteral("kid"), QString(2000, QLatin1Char('k'))}) {
+            auto other = moduleFor(hardened);
+            Para = para;
+            QVERIFY(!other->VerifyLogin(name, QStringLiteral("wrong"), message));
+            QCOMPARE(message, QStringLiteral("用户名或密码无效"));
+            QCOMPARE(Para.Notice, QStringLiteral("欢迎使用本系统"));
+            QCOMPARE(other->GetBalance(QStringLiteral("kid")), 0);
+        }
+        // The first module's session is as it was, and its connection works on.
+        DM = dm.get();
+        QVERIFY(!dm->VerifyLogin(QStringLiteral("kid"), QStringLiteral("wrong"), message));
+        QCOMPARE(Para.Notice, QStringLiteral("通知"));
+        QCOMPARE(dm->GetBalance(QStringLiteral("boss")), 100);
+        QCOMPARE(ui.count(), 0);
+    }
+
+    void valuesArriveExactlyInBothModes()
+    {
+        // Small values go inside a hardened statement's text, large ones are
+        // bound; either way the server receives what was given.
+        const QString big = QString(70 * 1024, QLatin1Char('x')) + QStringLiteral("'尾");
+        const QList<QVariant> values{QStringLiteral("it's a \\ back'slash\\"),
+                                     QStringLiteral("名字😀 :name ? %_"),
+                                     QString(),
+                                     QStringLiteral(""),
+                                     QVariant(),
+                                     QVariant(-2147483647 - 1),
+                                     QVariant(qint64(9007199254740993LL)),
+                                     QVariant(quint64(18446744073709551615ULL)),
+                                     QVariant(QByteArray("\x00\x01'\\\xff", 5)),
+                                     big};
+        for (TestServer* s : {&legacy, &hardened}) {
+            FakeUi ui;
+            dm = moduleFor(*s);
+            QVERIFY(dm->EnsureConnected());
+            for (const QVariant& v : values) {
+                const QString what = QStringLiteral("%1 %2 (mode %3)")
+                                         .arg(v.typeName(), v.toString().left(30))
+                                         .arg(int(dm->Mode()));
+                const QByteArray bytes =
+                    v.typeId() == QMetaType::QByteArray ? v.toByteArray() : v.toString().toUtf8();
+                QSqlQuery q(dm->conn());
+                // The quoted ':v' and '?' are text, not placeholders.
+                const bool text = v.typeId() == QMetaType::QString || v.typeId() == QMetaType::QByteArray;
+                // A number is compared as its decimal text.
+                QVERIFY2(
+                    dm->Exec(q,
+                             QStringLiteral("select hex(%1) = :hex, ':v?' = concat(':', 'v?'), :W is null, "
+                                            "octet_length(%2)")
+                                 .arg(text ? QStringLiteral(":v") : QStringLiteral("cast(:v as char)"),
+                                      text ? QStringLiteral(":x") : QStringLiteral("cast(:x as char)")),
+                             {{QStringLiteral("v"), v},
+                              {QStringLiteral("hex"), QString::fromLatin1(bytes.toHex().toUpper())},
+                              {QStringLiteral("w"), v},
+                              {QStringLiteral("X"), v}}),
+                    qPrintable(what + dm->LastError().text()));
+                QVERIFY2(q.next(), qPrintable(what + q.lastError().text()));
+                QCOMPARE(q.value(1).toInt(), 1);
+                if (!v.isValid()) {
+                    QVERIFY2(q.value(2).toInt() == 1, qPrintable(what));
+                    continue;
+                }
+                // A null text goes out as an empty one.
+                QVERIFY2(q.value(0).toInt() == 1, qPrintable(what));
+                QVERIFY2(q.value(2).toInt() == 0, qPrintable(what));
+                QVERIFY2(q.value(3).toLongLong() == bytes.size(), qPrintable(what));
+            }
+            DM = nullptr;
+            dm.reset();
+        }
+    }
+
+    void readingSessionIsKeptAlive()
+    {
+        // Reads through the views do not move the session's expiry on; a
+        // module that only reads keeps its session alive by itself.
+        FakeUi ui;
+        dm = moduleFor(hardened);
+        dm->SetSessionKeepAliveMs(300);
+        QString message;
+        QVERIFY(dm->VerifyLogin(QStringLiteral("boss"), QStringLiteral("pw"), message));
+        const QString id = scalarOn(*dm, QStringLiteral("select connection_id()"));
+        SQL_EXEC(hardened, QStringLiteral("update sms_api.sessions set expires = now() + interval 1 hour "
+                                          "where conn_id = ") +
+                               id);
+        const QString nearExpiry = QStringLiteral("select count(*) from sms_api.sessions "
+                                                  "where expires < now() + interval 2 hour and conn_id = ") +
+                                   id;
+        QCOMPARE(dm->GetBalance(QStringLiteral("boss")), 100);
+        QCOMPARE(hardened.scalar(nearExpiry).toInt(), 1);
+        QTest::qWait(400);
+        QCOMPARE(dm->GetBalance(QStringLiteral("boss")), 100);
+        QCOMPARE(hardened.scalar(nearExpiry).toInt(), 0);
+        QCOMPARE(ui.count(), 0);
+    }
+
     void refusedReloginKeepsTheSessionBefore()
     {
         // The login dialog refuses a customer whose password matched (its
