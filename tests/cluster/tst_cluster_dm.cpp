@@ -43,6 +43,7 @@ enum TPhase { Before, NodeDown, NodeBack, Done };
 struct TOp
 {
     bool send = false;
+    bool read = false;                // a balance read (hardened: after a send refused for the balance)
     QString content;                  // a send's own text, to find its row
     int from = 0, to = 0, amount = 0; // a recharge's customers and amount
     bool ok = false;
@@ -199,6 +200,7 @@ private slots:
         QFETCH(int, node);
         constexpr int kThreads = 5;
         constexpr qint64 kStart = 10000;
+        constexpr qint64 kMaxCost = 5 * 4; // of one send: numbers x segments
         customers.clear();
         const QString round = QString::number(node);
         for (int i = 0; i < 4; ++i)
@@ -244,6 +246,12 @@ private slots:
                     std::this_thread::yield();
                 std::mt19937 rng(4321u + unsigned(t) + 100u * unsigned(node));
                 auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+                // Hardened: told that its balance does not cover a send, a client
+                // reads its balance before it sends again, as a customer would
+                // look before sending once more. (Each refused send leaves its
+                // batch number unused, and the database issues no more numbers
+                // to a customer who holds a thousand unused ones.)
+                bool broke = false;
                 for (int i = 0; phase.load() != Done; ++i) {
                     TOp op;
                     dm.ClearLastError();
@@ -253,7 +261,14 @@ private slots:
                     const int lostCommitsBefore = dm.LostCommits();
                     QElapsedTimer took;
                     took.start();
-                    if (pick(2) == 0 || (hardened && children.isEmpty())) {
+                    const bool send = pick(2) == 0 || (hardened && children.isEmpty());
+                    if (send && broke) {
+                        qint64 balance = 0;
+                        op.read = true;
+                        op.ok = dm.TryGetBalance(customers[me], balance);
+                        if (op.ok)
+                            broke = balance < kMaxCost;
+                    } else if (send) {
                         TSmsRec b;
                         b.PhoneCount = 1 + pick(5);
                         for (qint64 k = 0; k < b.PhoneCount; ++k)
@@ -268,6 +283,7 @@ private slots:
                         op.send = true;
                         op.content = b.Content;
                         op.ok = dm.SubmitBatch(b);
+                        broke = hardened && !op.ok && dm.Refusal() == TDM::NoCover;
                     } else {
                         op.from = pick(customers.size());
                         op.to = (op.from + 1 + pick(customers.size() - 1)) % customers.size();
@@ -286,7 +302,7 @@ private slots:
                     const QSqlError e = dm.LastError();
                     const bool conflict = e.nativeErrorCode() == QLatin1String("1213") ||
                                           e.nativeErrorCode() == QLatin1String("1205");
-                    const bool noCover = dm.Refusal() == TDM::NoCover;
+                    const bool noCover = !op.read && dm.Refusal() == TDM::NoCover;
                     if (!op.ok && e.isValid() && !noCover &&
                         (!conflict || dm.ConflictFailures() > conflictFailures)) {
                         op.errored = true;
@@ -376,7 +392,7 @@ private slots:
                     if (op.lostCommit && !op.unknown)
                         (op.ok ? lostSendsStored : lostSendsNotStored)++;
                     unknownSends += op.unknown;
-                } else {
+                } else if (!op.read) {
                     chargedOk += op.ok;
                     unknownCharges += op.unknown;
                     if (op.ok)
@@ -387,10 +403,15 @@ private slots:
                 erroredIn[op.phase] += op.errored;
                 if (op.errored)
                     codes[op.code]++;
-                if (op.errored && !op.lostCommit)
+                // A read whose connection is cut fails (reads are not run again);
+                // it changes nothing.
+                const bool readCut = op.read && (op.code == QLatin1String("2013") || op.code == QLatin1String("2006"));
+                if (op.errored && !op.lostCommit && !readCut)
                     otherFailures << QStringLiteral("client %1: %2 failed with %3 in phase %4 after %5 tries (%6)")
                                          .arg(t)
-                                         .arg(op.send ? QStringLiteral("send") : QStringLiteral("recharge"))
+                                         .arg(op.read   ? QStringLiteral("balance read")
+                                              : op.send ? QStringLiteral("send")
+                                                        : QStringLiteral("recharge"))
                                          .arg(op.code)
                                          .arg(op.phase)
                                          .arg(op.tries)
@@ -436,7 +457,8 @@ private slots:
         if (!tally.isEmpty())
             qInfo("errors by number: %s", qPrintable(tally.join(QStringLiteral(", "))));
         // Conflicts are worked off, not passed on; a connection lost before
-        // COMMIT costs nothing: only a lost answer to COMMIT may cost a failure.
+        // COMMIT costs nothing: only a lost answer to COMMIT may cost a failure
+        // (and a cut connection a read).
         QCOMPARE(codes.value(QStringLiteral("1213")) + codes.value(QStringLiteral("1205")), 0);
         QVERIFY2(otherFailures.isEmpty(), qPrintable(otherFailures.join(QLatin1Char('\n'))));
         QCOMPARE(erroredIn[Before], 0);
