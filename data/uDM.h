@@ -136,6 +136,9 @@ public:
     // an empty QString goes out as '' even when it is null (Qt would send NULL);
     // only an invalid QVariant binds NULL.
     bool Exec(QSqlQuery& q, const QString& sql, const TSqlParams& params = {}, QSqlError* err = nullptr);
+    // How Exec sends a statement: Prepared always, or Either (as text on a
+    // hardened server, when its values are small).
+    enum class TSend { Either, Prepared };
     // Runs a statement without result and passes a failure on to its caller:
     // false, with the server's error in err, which the caller must take.
     [[nodiscard]] bool ExecuteSql(const QString& sql, const TSqlParams& params, QSqlError& err);
@@ -235,6 +238,7 @@ private:
     void bindIfStale();
     bool hardenedNow();
     bool hardenedLogin(const QString& name, const QString& password, QString& message);
+    bool execStatement(QSqlQuery& q, const QString& sql, const TSqlParams& params, QSqlError* err, TSend send);
     void readSystemParameters(QSqlQuery& q, TPara& para);
     TTry submitHardened(const TSmsRec& batch, const QDateTime& appoint, qint64 bytes, int& id);
     TTry rechargeHardened(const QString& customer, int amount);

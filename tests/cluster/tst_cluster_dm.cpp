@@ -148,7 +148,11 @@ private slots:
                     tries[t].push_back(1 + dm.Retries() + dm.ConflictFailures() - before);
                     if (!ok) {
                         ++failures[t];
-                        errors[t] = dm.LastError().text();
+                        errors[t] += QStringLiteral(" | try %1: refusal %2 [%3] code %4 %5")
+                                         .arg(tries[t].back())
+                                         .arg(dm.Refusal())
+                                         .arg(dm.SubmitRefusal(), dm.LastError().nativeErrorCode(),
+                                              dm.LastError().text());
                     }
                 }
                 retries[t] = dm.Retries();
