@@ -112,17 +112,14 @@ bool sqlLiteral(const QVariant& v, QString& out)
         return true;
     }
     switch (v.metaType().id()) {
-    case QMetaType::QString: {
-        const QByteArray utf8 = v.toString().toUtf8();
-        out = utf8.isEmpty()
-                  ? QStringLiteral("_utf8mb4''")
-                  : QStringLiteral("_utf8mb4 X'") + QString::fromLatin1(utf8.toHex()) + QLatin1Char('\'');
-        return true;
-    }
+    case QMetaType::QString:
     case QMetaType::QByteArray: {
-        const QByteArray bytes = v.toByteArray();
-        out = bytes.isEmpty() ? QStringLiteral("X''")
-                              : QStringLiteral("X'") + QString::fromLatin1(bytes.toHex()) + QLatin1Char('\'');
+        const bool text = v.metaType().id() == QMetaType::QString;
+        const QByteArray bytes = text ? v.toString().toUtf8() : v.toByteArray();
+        if (text && bytes.isEmpty())
+            out = QStringLiteral("_utf8mb4''");
+        else
+            out = QLatin1String(text ? "_utf8mb4 X'" : "X'") + QString::fromLatin1(bytes.toHex()) + QLatin1Char('\'');
         return true;
     }
     case QMetaType::Int:

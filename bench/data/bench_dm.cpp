@@ -44,6 +44,19 @@ TSmsRec millionBatch()
     return b;
 }
 
+// Median, mean and worst of a list of times (ms).
+TFigures figuresOf(std::vector<double> ms)
+{
+    std::sort(ms.begin(), ms.end());
+    TFigures r;
+    r.median = ms[ms.size() / 2];
+    r.worst = ms.back();
+    for (double v : ms)
+        r.mean += v;
+    r.mean /= ms.size();
+    return r;
+}
+
 template <class F> TFigures timeIt(int rounds, F&& f)
 {
     std::vector<double> ms;
@@ -54,14 +67,7 @@ template <class F> TFigures timeIt(int rounds, F&& f)
         f(i);
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
-    std::sort(ms.begin(), ms.end());
-    TFigures r;
-    r.median = ms[ms.size() / 2];
-    r.worst = ms.back();
-    for (double v : ms)
-        r.mean += v;
-    r.mean /= ms.size();
-    return r;
+    return figuresOf(std::move(ms));
 }
 
 void print(const char* what, const TFigures& f, double goal)
@@ -117,16 +123,8 @@ template <class F> void timeBoth(int rounds, TModeFigures (&fig)[2], TFigures TM
             ms[h].push_back(t.nsecsElapsed() / 1e6);
         }
     }
-    for (int h = 0; h < 2; ++h) {
-        std::sort(ms[h].begin(), ms[h].end());
-        TFigures& r = fig[h].*which;
-        r.median = ms[h][ms[h].size() / 2];
-        r.worst = ms[h].back();
-        r.mean = 0;
-        for (double v : ms[h])
-            r.mean += v;
-        r.mean /= ms[h].size();
-    }
+    for (int h = 0; h < 2; ++h)
+        fig[h].*which = figuresOf(std::move(ms[h]));
 }
 
 // The legacy module (dm[0]) and the hardened one (dm[1]), each on a server
